@@ -1,1 +1,422 @@
-int main() { return 0; }
+// virtualboard: plays the PWM board on a pseudo-terminal so the panel can be tried
+// and tested without hardware. Plain POSIX; everything received is untrusted.
+//
+// Wire protocol: commands end with CR, LF bytes are ignored, replies end with the
+// chosen line ending. Unknown or malformed commands get no answer.
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMaxCommand = 4096;  // longer commands are dropped whole
+constexpr int kMaxDelayMs = 600000;
+
+struct Options {
+    std::string name = "ORVIX7";
+    std::string eol = "\r";
+    std::string link;  // empty: <exe folder>/ports/com<port>
+    int port = 1;
+    bool silent = false;
+    int delayMs = 0;
+    std::string logPath;
+};
+
+void printUsage(std::FILE *to)
+{
+    std::fputs("usage: virtualboard [options]\n"
+               "  --name TEXT         application name answered to I? (default ORVIX7)\n"
+               "  --eol cr|crlf|lfcr  line ending of replies (default cr)\n"
+               "  --link PATH         symbolic link to create for the port\n"
+               "  --port N            same as --link <exe folder>/ports/comN (default 1)\n"
+               "  --silent            never answer (commands are still logged)\n"
+               "  --delay MS          wait MS milliseconds before each reply\n"
+               "  --log FILE          append each received command to FILE\n"
+               "  --help              show this text\n",
+               to);
+}
+
+// Parses a whole decimal number (optional leading '-') that must fill all of text.
+std::optional<long long> parseWhole(std::string_view text)
+{
+    long long value = 0;
+    const char *end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+// Returns 0 on success, 1 for --help, 2 for bad usage (message already printed).
+int parseOptions(int argc, char **argv, Options &opt)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help")
+            return 1;
+        if (arg == "--silent") {
+            opt.silent = true;
+            continue;
+        }
+        const bool takesValue = arg == "--name" || arg == "--eol" || arg == "--link"
+                || arg == "--port" || arg == "--delay" || arg == "--log";
+        if (!takesValue) {
+            std::fprintf(stderr, "virtualboard: unknown option '%s' (try --help)\n", argv[i]);
+            return 2;
+        }
+        if (i + 1 >= argc) {
+            std::fprintf(stderr, "virtualboard: option %s needs a value\n", argv[i]);
+            return 2;
+        }
+        const std::string_view value = argv[++i];
+        if (arg == "--name") {
+            opt.name = value;
+        } else if (arg == "--link") {
+            opt.link = value;
+        } else if (arg == "--log") {
+            opt.logPath = value;
+        } else if (arg == "--eol") {
+            if (value == "cr") opt.eol = "\r";
+            else if (value == "crlf") opt.eol = "\r\n";
+            else if (value == "lfcr") opt.eol = "\n\r";
+            else {
+                std::fprintf(stderr, "virtualboard: --eol must be cr, crlf or lfcr\n");
+                return 2;
+            }
+        } else {
+            const auto n = parseWhole(value);
+            const bool isPort = arg == "--port";
+            if (!n || *n < (isPort ? 1 : 0) || *n > (isPort ? 9999 : kMaxDelayMs)) {
+                std::fprintf(stderr, "virtualboard: bad value '%s' for %s\n", argv[i], argv[i - 1]);
+                return 2;
+            }
+            (isPort ? opt.port : opt.delayMs) = static_cast<int>(*n);
+        }
+    }
+    return 0;
+}
+
+// Self-pipe: the signal handler makes the read end readable, the main loop polls it.
+int g_sigPipe[2] = {-1, -1};
+
+extern "C" void onSignal(int)
+{
+    const int saved = errno;
+    const char c = 1;
+    [[maybe_unused]] const ssize_t r = write(g_sigPipe[1], &c, 1);
+    errno = saved;
+}
+
+double monotonicMs()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// Printable ASCII stays as is; everything else, and the backslash, becomes \xNN.
+std::string escaped(std::string_view text)
+{
+    std::string out;
+    for (const unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+// The board's registers and its answers; knows nothing about the port.
+class Board {
+public:
+    explicit Board(std::string name) : name_(std::move(name)) {}
+
+    // The reply line without line ending, or nothing when the command gets no answer.
+    std::optional<std::string> handle(std::string_view cmd)
+    {
+        if (cmd == "I?")
+            return name_;
+        if (cmd == "PV01?" || cmd == "PV02?") {
+            // Half the duty plus a little ripple, so successive readings differ.
+            const long long duty = cmd[3] == '1' ? duty1_ : duty2_;
+            const double value = static_cast<double>(duty) * 0.5 + 0.1 * (tick_++ % 5);
+            char text[64];
+            std::snprintf(text, sizeof text, "%.1f", value);
+            return std::string(cmd.substr(0, 4)) + "=" + text;
+        }
+        if (cmd.size() < 5)
+            return std::nullopt;
+        long long *reg = nullptr;
+        const std::string_view key = cmd.substr(0, 4);
+        if (key == "SV01") reg = &frequency_;
+        else if (key == "SV11") reg = &duty1_;
+        else if (key == "SV21") reg = &duty2_;
+        if (!reg)
+            return std::nullopt;
+        if (cmd[4] == '?' && cmd.size() == 5)
+            return std::string(key) + "=" + std::to_string(*reg);
+        if (cmd[4] == '=') {
+            const auto value = parseWhole(cmd.substr(5));
+            if (!value)
+                return std::nullopt;
+            *reg = *value;
+            return std::string(key) + "=" + std::to_string(*reg);
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::string name_;
+    long long frequency_ = 3;
+    long long duty1_ = 0;
+    long long duty2_ = 0;
+    unsigned tick_ = 0;
+};
+
+// Waits up to ms milliseconds; returns false as soon as a termination signal arrived.
+bool waitUnlessSignalled(int ms)
+{
+    const double deadline = monotonicMs() + ms;
+    for (;;) {
+        const double left = deadline - monotonicMs();
+        if (left <= 0)
+            return true;
+        pollfd pfd {g_sigPipe[0], POLLIN, 0};
+        const int n = poll(&pfd, 1, static_cast<int>(left) + 1);
+        if (n > 0)
+            return false;
+        if (n < 0 && errno != EINTR)
+            return true;
+    }
+}
+
+// Writes all of data to the non-blocking master; gives up (drops the rest) when
+// nobody drains the port for a while, so a closed panel cannot wedge the board.
+void writeAll(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n > 0) {
+            data.remove_prefix(static_cast<std::size_t>(n));
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd pfd {fd, POLLOUT, 0};
+            if (poll(&pfd, 1, 50) <= 0)
+                return;
+        } else {
+            return;
+        }
+    }
+}
+
+// Splits the incoming bytes into commands, logs them and sends the replies.
+class Session {
+public:
+    Session(const Options &opt, int master, std::FILE *log)
+        : opt_(opt), master_(master), log_(log), board_(opt.name) {}
+
+    // Returns false when a termination signal arrived while waiting to reply.
+    bool feed(const char *data, std::size_t size)
+    {
+        for (std::size_t i = 0; i < size; ++i) {
+            const char c = data[i];
+            if (c == '\n')
+                continue;
+            if (c == '\r') {
+                const bool wasDropping = dropping_;
+                dropping_ = false;
+                if (!wasDropping && !command(pending_))
+                    return false;
+                pending_.clear();
+            } else if (!dropping_) {
+                if (pending_.size() >= kMaxCommand) {
+                    dropping_ = true;
+                    pending_.clear();
+                } else {
+                    pending_ += c;
+                }
+            }
+        }
+        return true;
+    }
+
+private:
+    bool command(const std::string &cmd)
+    {
+        if (log_) {
+            std::fprintf(log_, "%.3f %s\n", monotonicMs(), escaped(cmd).c_str());
+            std::fflush(log_);
+        }
+        const auto reply = board_.handle(cmd);
+        if (!reply || opt_.silent)
+            return true;
+        if (opt_.delayMs > 0 && !waitUnlessSignalled(opt_.delayMs))
+            return false;
+        writeAll(master_, *reply + opt_.eol);
+        return true;
+    }
+
+    const Options &opt_;
+    int master_;
+    std::FILE *log_;
+    Board board_;
+    std::string pending_;
+    bool dropping_ = false;  // inside an overlong command: skip up to the next CR
+};
+
+// Points link at target, replacing an older link atomically; refuses to replace
+// anything that is not a symbolic link. Creates the link's folder if missing.
+bool makeLink(const std::string &target, const std::string &link)
+{
+    const std::filesystem::path parent = std::filesystem::path(link).parent_path();
+    if (!parent.empty() && mkdir(parent.c_str(), 0777) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "virtualboard: cannot create %s: %s\n", parent.c_str(), std::strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "virtualboard: %s exists and is not a symbolic link\n", link.c_str());
+        return false;
+    }
+    const std::string tmp = link + ".tmp" + std::to_string(getpid());
+    unlink(tmp.c_str());
+    if (symlink(target.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0) {
+        std::fprintf(stderr, "virtualboard: cannot create link %s: %s\n", link.c_str(), std::strerror(errno));
+        unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Removes link only if it still points at target (someone may have re-pointed it).
+void removeLink(const std::string &target, const std::string &link)
+{
+    char buf[4096];
+    const ssize_t n = readlink(link.c_str(), buf, sizeof buf);
+    if (n > 0 && std::string_view(buf, static_cast<std::size_t>(n)) == target)
+        unlink(link.c_str());
+}
+
+std::string defaultLink(const char *argv0, int port)
+{
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        exe = std::filesystem::absolute(argv0, ec);
+    return (exe.parent_path() / "ports" / ("com" + std::to_string(port))).string();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options opt;
+    switch (parseOptions(argc, argv, opt)) {
+    case 1: printUsage(stdout); return 0;
+    case 2: return 2;
+    default: break;
+    }
+    if (opt.link.empty())
+        opt.link = defaultLink(argv[0], opt.port);
+
+    if (pipe2(g_sigPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("virtualboard: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !ptsname(master)) {
+        std::perror("virtualboard: pseudo-terminal");
+        return 1;
+    }
+    const std::string slavePath = ptsname(master);
+    // Our own slave fd stays open for good: the master then never sees a hang-up
+    // while the panel has the port closed, and the raw settings persist.
+    const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio {};
+    if (slave < 0 || tcgetattr(slave, &tio) != 0) {
+        std::perror("virtualboard: slave");
+        return 1;
+    }
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+
+    std::FILE *log = nullptr;
+    if (!opt.logPath.empty() && !(log = std::fopen(opt.logPath.c_str(), "ae"))) {
+        std::fprintf(stderr, "virtualboard: cannot open log %s: %s\n", opt.logPath.c_str(), std::strerror(errno));
+        return 1;
+    }
+    if (!makeLink(slavePath, opt.link))
+        return 1;
+    std::printf("virtualboard: %s linked at %s\n", slavePath.c_str(), opt.link.c_str());
+    std::fflush(stdout);
+
+    Session session(opt, master, log);
+    int status = 0;
+    bool resting = false;  // after EIO/hang-up on the master: leave it alone briefly
+    for (;;) {
+        pollfd fds[2] = {{g_sigPipe[0], POLLIN, 0}, {master, POLLIN, 0}};
+        const int n = poll(fds, resting ? 1 : 2, resting ? 100 : -1);
+        resting = false;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            std::perror("virtualboard: poll");
+            status = 1;
+            break;
+        }
+        if (fds[0].revents)
+            break;  // SIGINT/SIGTERM/SIGHUP
+        if (fds[1].revents & POLLIN) {
+            char buf[4096];
+            const ssize_t got = read(master, buf, sizeof buf);
+            if (got > 0) {
+                if (!session.feed(buf, static_cast<std::size_t>(got)))
+                    break;
+            } else if (got == 0 || errno == EIO) {
+                resting = true;
+            } else if (errno != EAGAIN && errno != EINTR) {
+                std::perror("virtualboard: read");
+                status = 1;
+                break;
+            }
+        } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+            resting = true;
+        }
+    }
+
+    removeLink(slavePath, opt.link);
+    if (log)
+        std::fclose(log);
+    close(slave);
+    close(master);
+    close(g_sigPipe[0]);
+    close(g_sigPipe[1]);
+    return status;
+}

@@ -1,0 +1,207 @@
+#include "qtserialcontrol.h"
+
+#include <QFile>
+
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+
+QSerialPort::Parity toQt(LineSettings::Parity p)
+{
+    switch (p) {
+    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+    case LineSettings::Parity::None: break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QSerialPort::StopBits toQt(LineSettings::StopBits s)
+{
+    switch (s) {
+    case LineSettings::StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two: return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One: break;
+    }
+    return QSerialPort::OneStop;
+}
+
+// Devices without modem control lines (pseudo-terminals, some adapters) refuse the ioctl;
+// a line that does not exist is as good as held off.
+bool lineRefusedForLackOfModemLines(const QSerialPort &port)
+{
+    return port.error() == QSerialPort::UnsupportedOperationError;
+}
+
+} // namespace
+
+QtSerialControl::QtSerialControl(PortNaming naming, QObject *parent)
+    : SerialControl(parent), m_naming(std::move(naming))
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::receive);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::portError);
+}
+
+int QtSerialControl::setCommPort(int number)
+{
+    if (m_port.isOpen())
+        return SerialCode::NotWhileOpen;
+    if (number < 1)
+        return SerialCode::BadPropertyValue;
+    m_number = number;
+    return SerialCode::Ok;
+}
+
+int QtSerialControl::setSettings(const QString &text)
+{
+    const auto parsed = LineSettings::parse(text);
+    if (!parsed)
+        return SerialCode::BadSettings;
+    m_line = *parsed;
+    return m_port.isOpen() ? applyLine() : SerialCode::Ok;
+}
+
+int QtSerialControl::setHandshaking(int mode)
+{
+    if (mode != 0)
+        return SerialCode::BadPropertyValue;
+    if (m_port.isOpen() && !m_port.setFlowControl(QSerialPort::NoFlowControl))
+        return SerialCode::LineSetupFailed;
+    return SerialCode::Ok;
+}
+
+int QtSerialControl::setPortOpen(bool open)
+{
+    if (!open) {
+        m_port.close();
+        return SerialCode::Ok;
+    }
+    return m_port.isOpen() ? SerialCode::Ok : this->open();
+}
+
+int QtSerialControl::open()
+{
+    const QString device = m_naming.deviceFor(m_number);
+    if (device.isEmpty())
+        return SerialCode::NoSuchPort;
+    m_port.setPortName(device);
+    if (m_port.open(QIODevice::ReadWrite)) {
+        m_event = 0;
+        const int rc = applyLine();
+        if (rc != SerialCode::Ok)
+            m_port.close();
+        return rc;
+    }
+    switch (m_port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::UnsupportedOperationError: // a regular file, not a device
+        return SerialCode::NoSuchPort;
+    case QSerialPort::PermissionError:
+#ifdef Q_OS_UNIX
+        // Busy or locked by another process is "in use"; no rights on the device is not.
+        if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0 && errno == EACCES)
+            return SerialCode::AccessDenied;
+#endif
+        return SerialCode::PortInUse;
+    default:
+        return SerialCode::OpenFailed;
+    }
+}
+
+int QtSerialControl::applyLine()
+{
+    const bool ok = m_port.setBaudRate(m_line.baud) && m_port.setParity(toQt(m_line.parity))
+                    && m_port.setDataBits(QSerialPort::DataBits(m_line.dataBits))
+                    && m_port.setStopBits(toQt(m_line.stopBits));
+    return ok ? SerialCode::Ok : SerialCode::LineSetupFailed;
+}
+
+int QtSerialControl::setDTREnable(bool on)
+{
+    if (!m_port.isOpen())
+        return SerialCode::Ok; // applied on the device only while open
+    if (m_port.setDataTerminalReady(on) || (!on && lineRefusedForLackOfModemLines(m_port)))
+        return SerialCode::Ok;
+    return SerialCode::LineSetupFailed;
+}
+
+int QtSerialControl::setRTSEnable(bool on)
+{
+    if (!m_port.isOpen())
+        return SerialCode::Ok;
+    if (m_port.setRequestToSend(on) || (!on && lineRefusedForLackOfModemLines(m_port)))
+        return SerialCode::Ok;
+    return SerialCode::LineSetupFailed;
+}
+
+int QtSerialControl::setRThreshold(int count)
+{
+    if (count < 0)
+        return SerialCode::BadPropertyValue;
+    m_threshold = count;
+    return SerialCode::Ok;
+}
+
+int QtSerialControl::setInputLen(int count)
+{
+    if (count < 0)
+        return SerialCode::BadPropertyValue;
+    m_inputLen = count;
+    return SerialCode::Ok;
+}
+
+int QtSerialControl::output(const QByteArray &bytes)
+{
+    if (!m_port.isOpen())
+        return SerialCode::PortNotOpen;
+    return m_port.write(bytes) == bytes.size() ? SerialCode::Ok : SerialCode::WriteFailed;
+}
+
+QByteArray QtSerialControl::input()
+{
+    const qsizetype waiting = m_in.size() - m_inPos;
+    const qsizetype n = m_inputLen > 0 ? std::min<qsizetype>(m_inputLen, waiting) : waiting;
+    QByteArray taken = m_in.mid(m_inPos, n);
+    m_inPos += n;
+    if (m_inPos == m_in.size()) {
+        m_in.clear();
+        m_inPos = 0;
+    }
+    return taken;
+}
+
+int QtSerialControl::inBufferCount() const
+{
+    return int(std::min<qsizetype>(m_in.size() - m_inPos, 32767));
+}
+
+void QtSerialControl::receive()
+{
+    if (m_inPos > 0) {
+        m_in.remove(0, m_inPos);
+        m_inPos = 0;
+    }
+    m_in.append(m_port.readAll());
+    if (m_threshold > 0 && m_in.size() >= m_threshold) {
+        m_event = EventReceive;
+        emit onComm();
+    }
+}
+
+void QtSerialControl::portError(QSerialPort::SerialPortError error)
+{
+    // A vanished device makes QSerialPort report read errors in a tight loop and keep the
+    // port open; close it at the first one so that nothing spins, and say so once.
+    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError
+         || error == QSerialPort::WriteError)
+        && m_port.isOpen()) {
+        m_port.close();
+        emit linkLost(SerialCode::LinkLost);
+    }
+}

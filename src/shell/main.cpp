@@ -1,0 +1,48 @@
+#include "dialogs.h"
+#include "executable.h"
+#include "link/qtserialcontrol.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QStyle>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Without a display Qt aborts; say what to do instead.
+bool displayAvailable()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
+           || qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!displayAvailable()) {
+        std::fprintf(stderr,
+                     "%s: no display found. Run it on a desktop session, or headless with\n"
+                     "  xvfb-run -a %s\n",
+                     argv[0], argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+
+    const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(
+        QString::fromLocal8Bit(argv[0]), QCoreApplication::applicationDirPath());
+    QtSerialControl serial{PortNaming(exe.dir)};
+    MessageBoxDialogs dialogs;
+    MainWindow window(exe, serial, dialogs);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        window.move(screen->availableGeometry().center() - window.rect().center());
+    window.show();
+    return app.exec();
+}

@@ -154,4 +154,6 @@ private:
     PanelTimer m_timerCom;
     bool m_formEnabled = true;
     bool m_closing = false;
+
+    friend struct MainWindowTester;
 };

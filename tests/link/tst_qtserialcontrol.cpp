@@ -1,0 +1,141 @@
+// The serial layer on real devices: its failure codes and a pseudo-terminal to the board.
+#include "link/qtserialcontrol.h"
+#include "support/boardprocess.h"
+
+#include <QDir>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <ctime>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+class TestQtSerialControl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void propertyChecks();
+    void missingDevicesAreNoSuchPort_data();
+    void missingDevicesAreNoSuchPort();
+    void portHeldElsewhereIsInUse();
+    void talksToTheBoard();
+    void vanishedBoardClosesOnceWithoutSpinning();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString link(int n) const { return m_dir->filePath(u"ports/com%1"_s.arg(n)); }
+};
+
+void TestQtSerialControl::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(QDir(m_dir->path()).mkpath(u"ports"_s));
+}
+
+void TestQtSerialControl::propertyChecks()
+{
+    QtSerialControl s{PortNaming(m_dir->path())};
+    QCOMPARE(s.setCommPort(0), SerialCode::BadPropertyValue);
+    QCOMPARE(s.commPort(), 1);
+    QCOMPARE(s.setSettings(u"fast,n,8,1"_s), SerialCode::BadSettings);
+    QCOMPARE(s.setSettings(u"9600,N,8,1"_s), SerialCode::Ok);
+    QCOMPARE(s.output("x\r"), SerialCode::PortNotOpen);
+    QCOMPARE(s.inBufferCount(), 0);
+    QVERIFY(s.input().isEmpty());
+}
+
+void TestQtSerialControl::missingDevicesAreNoSuchPort_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::newRow("outside the table") << u"none"_s;
+    QTest::newRow("dangling link") << u"dangling"_s;
+    QTest::newRow("regular file") << u"file"_s;
+}
+
+void TestQtSerialControl::missingDevicesAreNoSuchPort()
+{
+    QFETCH(QString, what);
+    QtSerialControl s{PortNaming(m_dir->path())};
+    if (what == u"dangling")
+        QVERIFY(QFile::link(m_dir->filePath(u"no-such-device"_s), link(200)));
+    if (what == u"file") {
+        QFile f(link(200));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(s.setCommPort(200), SerialCode::Ok);
+    QCOMPARE(s.setPortOpen(true), SerialCode::NoSuchPort);
+    QVERIFY(!s.portOpen());
+}
+
+void TestQtSerialControl::portHeldElsewhereIsInUse()
+{
+    BoardProcess board(link(1), m_dir->filePath(u"log"_s));
+    QVERIFY(board.started());
+    QSerialPort holder(QFileInfo(link(1)).canonicalFilePath());
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+
+    QtSerialControl s{PortNaming(m_dir->path())};
+    QCOMPARE(s.setPortOpen(true), SerialCode::PortInUse);
+    holder.close();
+    QCOMPARE(s.setPortOpen(true), SerialCode::Ok);
+    QCOMPARE(s.setCommPort(2), SerialCode::NotWhileOpen);
+}
+
+void TestQtSerialControl::talksToTheBoard()
+{
+    BoardProcess board(link(1), m_dir->filePath(u"log"_s), {u"--eol"_s, u"crlf"_s});
+    QVERIFY(board.started());
+    QtSerialControl s{PortNaming(m_dir->path())};
+    QCOMPARE(s.setSettings(u"115200,n,8,1"_s), SerialCode::Ok);
+    QCOMPARE(s.setPortOpen(true), SerialCode::Ok);
+    // Pseudo-terminals have no modem lines; holding them off must still succeed.
+    QCOMPARE(s.setDTREnable(false), SerialCode::Ok);
+    QCOMPARE(s.setRTSEnable(false), SerialCode::Ok);
+    QCOMPARE(s.setRThreshold(1), SerialCode::Ok);
+    QCOMPARE(s.setInputLen(1), SerialCode::Ok);
+    QSignalSpy events(&s, &SerialControl::onComm);
+    QCOMPARE(s.output("I?\r"), SerialCode::Ok);
+
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            while (s.inBufferCount() > 0) {
+                const QByteArray one = s.input();
+                if (one.size() != 1)
+                    return false;
+                got += one;
+            }
+            return got == "ORVIX7\r\n";
+        }(),
+        3000);
+    QVERIFY(events.size() >= 1);
+    QCOMPARE(s.commEvent(), int(SerialControl::EventReceive));
+    QCOMPARE(board.commands(), QStringList{u"I?"_s});
+}
+
+void TestQtSerialControl::vanishedBoardClosesOnceWithoutSpinning()
+{
+    auto board = std::make_unique<BoardProcess>(link(1), m_dir->filePath(u"log"_s));
+    QVERIFY(board->started());
+    QtSerialControl s{PortNaming(m_dir->path())};
+    QCOMPARE(s.setPortOpen(true), SerialCode::Ok);
+    QSignalSpy lost(&s, &SerialControl::linkLost);
+    board->kill();
+
+    const std::clock_t cpuBefore = std::clock();
+    QTRY_COMPARE_WITH_TIMEOUT(lost.size(), 1, 3000);
+    QCOMPARE(lost.at(0).at(0).toInt(), SerialCode::LinkLost);
+    QVERIFY(!s.portOpen());
+    QTest::qWait(500);
+    QCOMPARE(lost.size(), 1);
+    const double cpuSeconds = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    QVERIFY2(cpuSeconds < 0.4, qPrintable(u"busy after the board vanished: %1 s CPU"_s.arg(cpuSeconds)));
+    QCOMPARE(s.output("I?\r"), SerialCode::PortNotOpen);
+}
+
+QTEST_GUILESS_MAIN(TestQtSerialControl)
+#include "tst_qtserialcontrol.moc"

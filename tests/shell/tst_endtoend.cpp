@@ -1,0 +1,227 @@
+// The whole panel over a real pseudo-terminal against the virtual board.
+#include "link/qtserialcontrol.h"
+#include "support/boardprocess.h"
+#include "support/scripteddialogs.h"
+#include "support/mainwindowtester.h"
+#include "shell/colors.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <ctime>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+constexpr int SearchTimeout = 6000; // first try after 2.5 s, then the reply
+
+// A panel started from a temporary folder, talking through the real serial layer.
+struct Bench {
+    QTemporaryDir dir;
+    std::unique_ptr<BoardProcess> board;
+    std::unique_ptr<QtSerialControl> serial;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<MainWindow> window;
+
+    explicit Bench(const QStringList &boardArgs = {}, const QByteArray &settings = {})
+    {
+        QDir(dir.path()).mkpath(u"ports"_s);
+        if (!settings.isEmpty()) {
+            QFile f(dir.filePath(u"pwmpanel.ini"_s));
+            if (f.open(QIODevice::WriteOnly))
+                f.write(settings);
+        }
+        startBoard(boardArgs);
+        serial = std::make_unique<QtSerialControl>(PortNaming(dir.path()));
+        window = std::make_unique<MainWindow>(ExecutableIdentity{dir.path(), u"pwmpanel"_s},
+                                              *serial, dialogs);
+    }
+    void startBoard(const QStringList &args = {})
+    {
+        board.reset();
+        if (args != QStringList{u"none"_s})
+            board = std::make_unique<BoardProcess>(link(), dir.filePath(u"board.log"_s), args);
+    }
+    QString link() const { return dir.filePath(u"ports/com1"_s); }
+    const MainWindow::Ui &ui() const { return window->ui(); }
+    QString status() const { return ui().lblStatus->text(); }
+    QColor color(quint32 c) const { return Colors::resolve(c, QApplication::palette()); }
+    int highlighted() const
+    {
+        int found = 0;
+        for (int n = 1; n <= 7; ++n)
+            if (ui().cmdFpwm[n]->palette().color(QPalette::Button) == color(Colors::Highlight))
+                found = found ? -1 : n;
+        return found;
+    }
+};
+
+bool spacedBy(const QList<double> &times, double low, double high)
+{
+    for (qsizetype i = 1; i < times.size(); ++i) {
+        const double gap = times[i] - times[i - 1];
+        if (gap < low || gap > high)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+private slots:
+    void findsBoardReadsBackAndOperates();
+    void replyLineEnds_data();
+    void replyLineEnds();
+    void otherNameIsOnlyShown();
+    void silentBoardAlternates();
+    void missingDeviceIsInvalidPort();
+    void portHeldElsewhere();
+    void commandWithPortClosedAsks();
+    void pollsEveryTwoSecondsWithSTimeOne();
+    void vanishedBoardThenBack();
+};
+
+void TestEndToEnd::findsBoardReadsBackAndOperates()
+{
+    Bench b;
+    QVERIFY(b.board->started());
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusFound));
+    QCOMPARE(b.ui().lblDevCode->text(), u"Korvendi: uc=ORVIX7  pc=pwmpanel"_s);
+
+    // Read-back: three queries 800 ms apart, answers on the labels and the buttons.
+    QTRY_COMPARE_WITH_TIMEOUT(b.board->commands().size(), 4, 4000);
+    QCOMPARE(b.board->commands(), (QStringList{u"I?"_s, u"SV01?"_s, u"SV11?"_s, u"SV21?"_s}));
+    const QList<double> times = {b.board->timesOf(u"SV01?"_s)[0], b.board->timesOf(u"SV11?"_s)[0],
+                                 b.board->timesOf(u"SV21?"_s)[0]};
+    QVERIFY2(spacedBy(times, 780, 950), "read-back queries are 800 ms apart");
+    QTRY_COMPARE(b.ui().lblDis1[2]->text(), u"0"_s);
+    QCOMPARE(b.ui().lblDis1[1]->text(), u"0"_s);
+    QCOMPARE(b.highlighted(), 3);
+
+    // A preset on output 2: set, pause, query; the report lands on the label.
+    b.ui().cmd50posto[2]->click();
+    QTRY_COMPARE(b.ui().lblDis1[2]->text(), u"50"_s);
+    const double set = b.board->timesOf(u"SV21=50"_s).value(0);
+    const double query = b.board->timesOf(u"PV02?"_s).value(0);
+    QVERIFY2(set > 0 && query - set >= 50, qPrintable(u"%1 ms apart"_s.arg(query - set)));
+
+    // Frequency: unlock, pick 245 Hz then 980 Hz; only the reported one is highlighted.
+    b.ui().cmdEnableFreq->click();
+    b.ui().cmdFpwm[5]->click();
+    QTRY_COMPARE(b.highlighted(), 5);
+    b.ui().cmdFpwm[3]->click();
+    QTRY_COMPARE(b.highlighted(), 3);
+    QVERIFY(b.board->commands().contains(u"SV01=3"_s));
+
+    // SAVE-CLOSE reconnects and reads back again.
+    b.ui().cmdSet->click();
+    b.ui().cmdExit->click();
+    QCOMPARE(b.status(), u"wait..."_s);
+    QTRY_COMPARE_WITH_TIMEOUT(b.board->timesOf(u"SV21?"_s).size(), 2, SearchTimeout + 3000);
+    QCOMPARE(b.board->timesOf(u"I?"_s).size(), 2);
+}
+
+void TestEndToEnd::replyLineEnds_data()
+{
+    QTest::addColumn<QString>("eol");
+    QTest::newRow("CR LF") << u"crlf"_s;
+    QTest::newRow("LF CR") << u"lfcr"_s;
+}
+
+void TestEndToEnd::replyLineEnds()
+{
+    QFETCH(QString, eol);
+    Bench b({u"--eol"_s, eol});
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(b.highlighted(), 3, 3000);
+}
+
+void TestEndToEnd::otherNameIsOnlyShown()
+{
+    Bench b({u"--name"_s, u"OTHER"_s});
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"COM:1 Baud:9600 COM data: OTHER"_s, SearchTimeout);
+    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusReply));
+    QVERIFY(b.window->Timer1().isActive());
+    QCOMPARE(b.ui().lblDevCode->text(), u"???"_s);
+}
+
+void TestEndToEnd::silentBoardAlternates()
+{
+    Bench b({u"--silent"_s});
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Searching for uc code..."_s, 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"No response!"_s, 6000);
+    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusError));
+    QVERIFY(b.serial->portOpen());
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Searching for uc code..."_s, 3000);
+}
+
+void TestEndToEnd::missingDeviceIsInvalidPort()
+{
+    Bench b({u"none"_s});
+    QVERIFY(QFile::link(b.dir.filePath(u"gone"_s), b.link()));
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Invalid Port Number!"_s, 4000);
+    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusError));
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"No response!"_s, 6000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Invalid Port Number!"_s, 3000);
+}
+
+void TestEndToEnd::portHeldElsewhere()
+{
+    Bench b;
+    QSerialPort holder(QFileInfo(b.link()).canonicalFilePath());
+    QVERIFY(holder.open(QIODevice::ReadWrite));
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Port already open!"_s, 4000);
+    QVERIFY(b.window->Timer1().isActive());
+    holder.close();
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, 4000);
+}
+
+void TestEndToEnd::commandWithPortClosedAsks()
+{
+    Bench b;
+    b.dialogs.noResponseAnswers = {Dialogs::Answer::Yes};
+    b.ui().cmdSend1[1]->click(); // before the first search the port is closed
+    QCOMPARE(b.dialogs.noResponseCount, 1);
+    QVERIFY(b.window->Timer1().isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+}
+
+void TestEndToEnd::pollsEveryTwoSecondsWithSTimeOne()
+{
+    Bench b({}, "1,\"9600\",\"-\",1,\"ORVIX7\"\r\n\"a\",\"b\"\r\n"_ba);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(b.board->timesOf(u"PV01?"_s).size() >= 3, 8000);
+    QVERIFY(spacedBy(b.board->timesOf(u"PV01?"_s), 1900, 2200));
+}
+
+void TestEndToEnd::vanishedBoardThenBack()
+{
+    Bench b;
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+    b.board->kill();
+    const std::clock_t cpuBefore = std::clock();
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"COM Port comm-error! 8034"_s, 3000);
+    QTest::qWait(1000);
+    const double cpu = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    QVERIFY2(cpu < 0.5, qPrintable(u"%1 s CPU after the board vanished"_s.arg(cpu)));
+
+    b.startBoard();
+    b.dialogs.noResponseAnswers = {Dialogs::Answer::Yes, Dialogs::Answer::Yes};
+    b.ui().cmd0posto[1]->click();
+    QCOMPARE(b.dialogs.noResponseCount, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+}
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

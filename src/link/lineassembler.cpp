@@ -1,0 +1,30 @@
+#include "lineassembler.h"
+
+void LineAssembler::feed(QByteArrayView bytes, const Sink &sink)
+{
+    const char *p = bytes.data();
+    const char *const end = p + bytes.size();
+    while (p != end) {
+        const char *stop = p;
+        while (stop != end && *stop != '\r' && *stop != '\n')
+            ++stop;
+
+        // Keep one byte past MaxLine so the line is known to be too long.
+        const qsizetype room = MaxLine + 1 - m_line.size();
+        const qsizetype take = qMin<qsizetype>(room, stop - p);
+        if (take > 0)
+            m_line.append(p, take);
+        if (m_line.size() > MaxLine)
+            m_tooLong = true;
+
+        if (stop == end)
+            break;
+        if (*stop == '\r' && !m_line.isEmpty()) {
+            if (sink)
+                sink(Line{m_line, m_tooLong});
+            m_line.resize(0);
+            m_tooLong = false;
+        }
+        p = stop + 1;
+    }
+}

@@ -71,6 +71,7 @@ void MainWindow::dispatchReply(const LineAssembler::Line &line)
     }
     if (!ok)
         m_ui.lblStatus->setText(QStringLiteral("???"));
+    emit replyHandled();
 }
 
 // Shows "SV01=", "SV11=" and "SV21=" reports; false when the value cannot be stored.

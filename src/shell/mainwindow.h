@@ -89,6 +89,10 @@ public:
     // Sending, as the operator's controls do it: PendingCommand, transmit, pacing wait.
     void sendCommand(const QString &text);
 
+signals:
+    // A reply line has been handled and shown.
+    void replyHandled();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;

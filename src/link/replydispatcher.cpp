@@ -47,13 +47,13 @@ void MainWindow::dispatchReply(const LineAssembler::Line &line)
         if (!line.tooLong) {
             const QString L = QString::fromLatin1(line.bytes);
             const State &s = m_state;
-            m_ui.lblStatus->setText(QStringLiteral("COM:") + QString::number(s.ComPort)
+            setStatusText(QStringLiteral("COM:") + QString::number(s.ComPort)
                                     + QStringLiteral(" Baud:") + s.Baud
                                     + QStringLiteral(" COM data: ") + L);
             if (L == s.UcApp) {
-                m_ui.lblDevCode->setText(QStringLiteral("Korvendi: uc=") + L + QStringLiteral("  pc=")
+                m_ui.lblDevCode->setValue(QStringLiteral("Korvendi: uc=") + L + QStringLiteral("  pc=")
                                          + m_exe.baseName);
-                m_ui.lblStatus->setText(QStringLiteral("Found: ") + L);
+                setStatusText(QStringLiteral("Found: ") + L);
                 m_timer1.setEnabled(false);
                 setStatusColor(Colors::StatusFound);
                 // An STime of 32767 could never be reached without overflow: no polling.
@@ -70,7 +70,7 @@ void MainWindow::dispatchReply(const LineAssembler::Line &line)
         ok = false;
     }
     if (!ok)
-        m_ui.lblStatus->setText(QStringLiteral("???"));
+        setStatusText(QStringLiteral("???"));
     emit replyHandled();
 }
 
@@ -101,7 +101,7 @@ bool MainWindow::routeReply(const QString &line)
 
 void MainWindow::showReadback(int index)
 {
-    m_ui.lblDis1[index]->setText(ReplyNumber::format(m_state.DeviceValues[index]));
+    m_ui.lblDis1[index]->setValue(ReplyNumber::format(m_state.DeviceValues[index]));
 }
 
 void MainWindow::showFrequencySelection()

@@ -15,4 +15,6 @@ void MainWindow::cmdEnableFreq_Click()
     m_ui.FrameF1->setEnabled(unlock);
     m_ui.cmdEnableFreq->setText(unlock ? QStringLiteral("Disable Set Pwm Freq.")
                                        : QStringLiteral("Enable Set Pwm Freq."));
+    m_ui.cmdEnableFreq->setAccessibleName(unlock ? tr("Lock the frequency buttons")
+                                                 : tr("Unlock the frequency buttons"));
 }

@@ -124,12 +124,11 @@ QPushButton *button(QWidget *parent, const QString &name, const QString &caption
 }
 
 // Labels may show text from outside the program: always plain text, never markup.
-QLabel *label(QWidget *parent, const QString &name, const QString &text, const QRect &g,
-              const QFont &font, bool border)
+ValueLabel *label(QWidget *parent, const QString &name, const QString &text, const QRect &g,
+                  const QFont &font, bool border, const QString &description)
 {
-    QLabel *l = place(new QLabel(parent), name, g, font);
-    l->setTextFormat(Qt::PlainText);
-    l->setText(text);
+    ValueLabel *l = place(new ValueLabel(description, parent), name, g, font);
+    l->setValue(text);
     l->setAlignment(Qt::AlignCenter);
     l->setAutoFillBackground(true);
     if (border)
@@ -158,6 +157,7 @@ MainWindow::MainWindow(ExecutableIdentity exe, SerialControl &serial, Dialogs &d
 {
     buildUi();
     wireUi();
+    describeUi();
     Form_Load();
 }
 
@@ -180,7 +180,8 @@ void MainWindow::buildUi()
     u.cmdSet = button(this, QStringLiteral("cmdSet"), QStringLiteral("Set"),
                       twips(105, 105, 540, 360), bold975, 0xFF00FF);
     u.lblStatus = label(this, QStringLiteral("lblStatus"), QStringLiteral("--"),
-                        twips(735, 105, 9270, 360), arial(9.75), true);
+                        twips(735, 105, 9270, 360), arial(9.75), true,
+                        tr("Status line"));
 
     u.FrameF1 = colouredFrame(this, QStringLiteral("FrameF1"), QStringLiteral("Set Pwm Freq.(Hz):"),
                               twips(105, 525, 6945, 750), Colors::Black, Colors::Highlight, bold825);
@@ -202,14 +203,16 @@ void MainWindow::buildUi()
                                      light, bold825);
         u.frm1[i] = f;
         u.lblDis1[i] = label(f, indexed("lblDis1", i), QStringLiteral("-"),
-                             twips(210, 315, 2010, 645), arial(27.75), true);
+                             twips(210, 315, 2010, 645), arial(27.75), true,
+                             tr("Output %1 readback").arg(i));
         setRole(u.lblDis1[i], QPalette::Window, Colors::Black);
         setRole(u.lblDis1[i], QPalette::WindowText, first ? 0x0000FF : 0xFFFF00);
         u.lblName1[i] = label(f, indexed("lblName1", i), QStringLiteral("Label1 PAGGGGGGGGG"),
-                              twips(210, 1155, 2010, 540), bold825, false);
+                              twips(210, 1155, 2010, 540), bold825, false,
+                              tr("Output %1 label").arg(i));
         setRole(u.lblName1[i], QPalette::Window, light);
         setRole(u.lblName1[i], QPalette::WindowText, Colors::ButtonText);
-        u.lblName1[i]->setWordWrap(true);
+        u.lblName1[i]->setWrapAnywhere(true);
         u.cmd100posto[i] = button(f, indexed("cmd100posto", i), QStringLiteral("100%"),
                                   twips(2415, 315, 855, 330), bold975);
         u.cmd50posto[i] = button(f, indexed("cmd50posto", i), QStringLiteral("50%"),
@@ -227,7 +230,8 @@ void MainWindow::buildUi()
     u.cmdHelp = button(this, QStringLiteral("cmdHelp"), QStringLiteral("Hlp"),
                        twips(105, 3360, 540, 330), bold975, Colors::InactiveCaption);
     u.lblDevCode = label(this, QStringLiteral("lblDevCode"), QStringLiteral("???"),
-                         twips(840, 3360, 9150, 330), sansSerif(9.75), true);
+                         twips(840, 3360, 9150, 330), sansSerif(9.75), true,
+                         tr("Device code"));
     setRole(u.lblDevCode, QPalette::Window, Colors::Black);
     setRole(u.lblDevCode, QPalette::WindowText, 0x00FFFF);
 
@@ -255,6 +259,7 @@ void MainWindow::buildUi()
         u.txtTempName[i] = textBox(u.frmTempName[i], indexed("txtTempName", i),
                                    QStringLiteral("Text2"), twips(105, 210, 1380, 285),
                                    defaultFont(), Qt::AlignLeft);
+        u.txtTempName[i]->setMaxLength(MaxUserLabel);
     }
     u.cmdExit = button(u.frmSet, QStringLiteral("cmdExit"), QStringLiteral("SAVE-CLOSE"),
                        twips(5880, 2100, 1590, 435));
@@ -315,17 +320,89 @@ void MainWindow::setStatusColor(quint32 color)
 void MainWindow::setStatus(const QString &text, quint32 color)
 {
     setStatusColor(color);
-    m_ui.lblStatus->setText(text);
+    setStatusText(text);
+}
+
+void MainWindow::setStatusText(const QString &text)
+{
+    m_ui.lblStatus->setValue(text);
 }
 
 void MainWindow::cmdHelp_Click()
 {
     m_ui.frmHelp->show();
+    updateReachable();
 }
 
 void MainWindow::cmdCloseHelp_Click()
 {
     m_ui.frmHelp->hide();
+    updateReachable();
+}
+
+// Names for assistive technology, and the keyboard order: top to bottom, left to right,
+// one output panel after the other.
+void MainWindow::describeUi()
+{
+    const Ui &u = m_ui;
+    u.cmdSet->setAccessibleName(tr("Open settings"));
+    for (int n = 1; n <= 7; ++n)
+        u.cmdFpwm[n]->setAccessibleName(tr("PWM frequency %1 Hz").arg(u.cmdFpwm[n]->text()));
+    u.cmdEnableFreq->setAccessibleName(tr("Unlock the frequency buttons"));
+    for (int i = 1; i <= 2; ++i) {
+        u.cmd100posto[i]->setAccessibleName(tr("Output %1: set 100 percent").arg(i));
+        u.cmd50posto[i]->setAccessibleName(tr("Output %1: set 50 percent").arg(i));
+        u.cmd0posto[i]->setAccessibleName(tr("Output %1: set 0 percent").arg(i));
+        u.txtSV1[i]->setAccessibleName(tr("Output %1 setpoint").arg(i));
+        u.cmdSend1[i]->setAccessibleName(tr("Output %1: send setpoint").arg(i));
+        u.txtTempName[i]->setAccessibleName(tr("Output %1 label").arg(i));
+    }
+    u.cmdHelp->setAccessibleName(tr("Show help"));
+    u.Text1->setAccessibleName(tr("Help text"));
+    u.cmdCloseHelp->setAccessibleName(tr("Close help"));
+    const QString settingNames[] = {{}, tr("COM port number"), tr("Baud rate"),
+                                    tr("Device password"), tr("Sample time in seconds"),
+                                    tr("Expected device name")};
+    for (int i = 1; i <= 5; ++i)
+        u.txtSet1[i]->setAccessibleName(settingNames[i]);
+    u.cmdExit->setAccessibleName(tr("Save settings and close"));
+
+    QList<QWidget *> order{u.cmdSet};
+    for (int n = 1; n <= 7; ++n)
+        order << u.cmdFpwm[n];
+    order << u.cmdEnableFreq;
+    for (int i = 1; i <= 2; ++i)
+        order << u.cmd100posto[i] << u.cmd50posto[i] << u.cmd0posto[i] << u.txtSV1[i]
+              << u.cmdSend1[i];
+    order << u.txtSet1[1] << u.txtSet1[2] << u.txtSet1[3] << u.txtSet1[4] << u.txtSet1[5]
+          << u.txtTempName[1] << u.txtTempName[2] << u.cmdExit << u.cmdHelp << u.Text1
+          << u.cmdCloseHelp;
+    for (qsizetype k = 1; k < order.size(); ++k)
+        setTabOrder(order[k - 1], order[k]);
+    for (QWidget *w : order)
+        m_focusPolicy.insert(w, w->focusPolicy());
+    updateReachable();
+}
+
+// Controls covered by an open panel cannot be reached by the keyboard either.
+void MainWindow::updateReachable()
+{
+    const Ui &u = m_ui;
+    const bool help = !u.frmHelp->isHidden();
+    const bool settings = !u.frmSet->isHidden();
+    for (auto it = m_focusPolicy.cbegin(); it != m_focusPolicy.cend(); ++it) {
+        QWidget *w = it.key();
+        const bool inHelp = u.frmHelp->isAncestorOf(w);
+        const bool inSettings = u.frmSet->isAncestorOf(w);
+        bool reachable;
+        if (help)
+            reachable = inHelp;
+        else if (settings)
+            reachable = inSettings || w == u.cmdHelp;
+        else
+            reachable = !inHelp && !inSettings;
+        w->setFocusPolicy(reachable ? it.value() : Qt::NoFocus);
+    }
 }
 
 // While the form is disabled (around a poll), operator input to this window is dropped.

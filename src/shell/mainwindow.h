@@ -3,13 +3,14 @@
 #include "executable.h"
 #include "link/lineassembler.h"
 #include "paneltimer.h"
+#include "valuelabel.h"
 
+#include <QHash>
 #include <QWidget>
 #include <array>
 
 class Dialogs;
 class QGroupBox;
-class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -25,6 +26,7 @@ class MainWindow : public QWidget
 public:
     static const QString Banner;
     static const QString HelpText;
+    static constexpr int MaxUserLabel = 20; // what the output label can show in two lines
 
     MainWindow(ExecutableIdentity exe, SerialControl &serial, Dialogs &dialogs,
                QWidget *parent = nullptr);
@@ -33,13 +35,13 @@ public:
     // Controls. Index 0 of each output array is unused.
     struct Ui {
         QPushButton *cmdSet = nullptr;
-        QLabel *lblStatus = nullptr;
+        ValueLabel *lblStatus = nullptr;
         QGroupBox *FrameF1 = nullptr;
         std::array<QPushButton *, 8> cmdFpwm{};
         QPushButton *cmdEnableFreq = nullptr;
         std::array<QGroupBox *, 3> frm1{};
-        std::array<QLabel *, 3> lblDis1{};
-        std::array<QLabel *, 3> lblName1{};
+        std::array<ValueLabel *, 3> lblDis1{};
+        std::array<ValueLabel *, 3> lblName1{};
         std::array<QPushButton *, 3> cmd100posto{};
         std::array<QPushButton *, 3> cmd50posto{};
         std::array<QPushButton *, 3> cmd0posto{};
@@ -47,7 +49,7 @@ public:
         std::array<QLineEdit *, 3> txtSV1{};
         std::array<QPushButton *, 3> cmdSend1{};
         QPushButton *cmdHelp = nullptr;
-        QLabel *lblDevCode = nullptr;
+        ValueLabel *lblDevCode = nullptr;
         QGroupBox *frmHelp = nullptr;
         QPlainTextEdit *Text1 = nullptr;
         QPushButton *cmdCloseHelp = nullptr;
@@ -100,7 +102,10 @@ protected:
 private:
     void buildUi();
     void wireUi();
+    void describeUi();
     void setStatus(const QString &text, quint32 color);
+    void setStatusText(const QString &text);
+    void updateReachable();
     void setStatusColor(quint32 color);
     void setFormEnabled(bool on);
 
@@ -156,6 +161,7 @@ private:
     PanelTimer m_timer2;
     PanelTimer m_stTimer;
     PanelTimer m_timerCom;
+    QHash<QWidget *, Qt::FocusPolicy> m_focusPolicy;
     bool m_formEnabled = true;
     bool m_closing = false;
 

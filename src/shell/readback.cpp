@@ -36,7 +36,7 @@ void MainWindow::Timer2_Timer()
 void MainWindow::StTimer_Timer()
 {
     State &s = m_state;
-    m_ui.lblStatus->setText(QStringLiteral("STime:") + QString::number(s.STime)
+    setStatusText(QStringLiteral("STime:") + QString::number(s.STime)
                             + QStringLiteral(" STimer:") + QString::number(s.SampleTicks));
     if (s.SampleTicks < 32767)
         ++s.SampleTicks;

@@ -77,7 +77,7 @@ bool MainWindow::applySettings()
     m_ui.txtSet1[5]->setText(s.UcApp);
     for (int i = 1; i <= 2; ++i) {
         m_ui.txtTempName[i]->setText(s.UserLabels[i]);
-        m_ui.lblName1[i]->setText(s.UserLabels[i]);
+        m_ui.lblName1[i]->setValue(s.UserLabels[i]);
     }
     return true;
 }
@@ -141,11 +141,14 @@ bool MainWindow::SaveSettings()
 void MainWindow::cmdSet_Click()
 {
     m_ui.frmSet->show();
+    updateReachable();
     m_stTimer.setEnabled(false);
 }
 
 void MainWindow::cmdExit_Click()
 {
-    if (SaveSettings())
+    if (SaveSettings()) {
         m_ui.frmSet->hide();
+        updateReachable();
+    }
 }

@@ -27,6 +27,8 @@ private slots:
     void saveRefusesBadBoxes();
     void failedWriteKeepsOldFile();
     void labelsNeverRenderMarkup();
+    void tabOrderFollowsTheView();
+    void valueLabelsNameThemselves();
 };
 
 void TestMainWindow::startsWaitingWithDefaults()
@@ -311,6 +313,68 @@ void TestMainWindow::labelsNeverRenderMarkup()
     p.serial.feedNow("<b>x</b>\r");
     QCOMPARE(p.ui().lblDevCode->text(), u"Korvendi: uc=<b>x</b>  pc=pwmpanel"_s);
     QCOMPARE(p.ui().lblName1[1]->text(), u"<img src=x>"_s);
+}
+
+namespace {
+// The controls that Tab visits from `start` until it comes back round.
+QStringList tabCycle(QWidget *start)
+{
+    start->setFocus();
+    QStringList seen{start->objectName()};
+    for (int i = 0; i < 40; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget *now = QApplication::focusWidget();
+        if (!now || now == start)
+            break;
+        seen << now->objectName();
+    }
+    return seen;
+}
+} // namespace
+
+void TestMainWindow::tabOrderFollowsTheView()
+{
+    PanelFixture p;
+    const auto &u = p.ui();
+    p.w().show();
+    QApplication::setActiveWindow(&p.w());
+    QVERIFY(QTest::qWaitForWindowActive(&p.w()));
+
+    const QStringList output1{u"cmd100posto_1"_s, u"cmd50posto_1"_s, u"cmd0posto_1"_s,
+                              u"txtSV1_1"_s, u"cmdSend1_1"_s};
+    QStringList output2 = output1;
+    output2.replaceInStrings(u"_1"_s, u"_2"_s);
+    const QStringList mainView = QStringList{u"cmdSet"_s, u"cmdEnableFreq"_s} + output1 + output2
+                                 + QStringList{u"cmdHelp"_s};
+    QCOMPARE(tabCycle(u.cmdSet), mainView);
+
+    u.cmdEnableFreq->click();
+    QCOMPARE(tabCycle(u.cmdSet).mid(0, 4),
+             (QStringList{u"cmdSet"_s, u"cmdFpwm1"_s, u"cmdFpwm2"_s, u"cmdFpwm3"_s}));
+
+    u.cmdSet->click();
+    QCOMPARE(tabCycle(u.txtSet1[1]),
+             (QStringList{u"txtSet1_1"_s, u"txtSet1_2"_s, u"txtSet1_3"_s, u"txtSet1_5"_s,
+                          u"txtTempName_1"_s, u"txtTempName_2"_s, u"cmdExit"_s, u"cmdHelp"_s}));
+    u.cmdHelp->click();
+    QCOMPARE(tabCycle(u.cmdCloseHelp), (QStringList{u"cmdCloseHelp"_s, u"Text1"_s}));
+}
+
+void TestMainWindow::valueLabelsNameThemselves()
+{
+    PanelFixture p;
+    const auto &u = p.ui();
+    QCOMPARE(u.cmd50posto[2]->accessibleName(), u"Output 2: set 50 percent"_s);
+    QCOMPARE(u.txtSV1[1]->accessibleName(), u"Output 1 setpoint"_s);
+    QCOMPARE(u.lblStatus->accessibleDescription(), u"Status line"_s);
+    QCOMPARE(u.lblDis1[2]->accessibleDescription(), u"Output 2 readback"_s);
+    QTRY_COMPARE(u.lblStatus->accessibleName(), u"wait..."_s);
+
+    // Fast lines update the name at most every quarter second, ending on the last one.
+    for (int i = 0; i < 50; ++i)
+        p.serial.feedNow(QByteArray::number(i) + '\r');
+    QVERIFY(u.lblStatus->accessibleName() != p.status());
+    QTRY_COMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: 49"_s);
 }
 
 QTEST_MAIN(TestMainWindow)

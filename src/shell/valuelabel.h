@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QLabel>
+#include <QTimer>
+
+// A label that shows text from outside the program: always plain text, wrapped at word
+// boundaries where possible and anywhere else where a word is wider than the label.
+// Its accessible name follows its text, but at most a few times a second, so that fast
+// reply lines do not flood assistive technology.
+class ValueLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    ValueLabel(const QString &description, QWidget *parent);
+
+    void setValue(const QString &text);
+    void setWrapAnywhere(bool on) { m_wrapAnywhere = on; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void publishName();
+
+    QTimer m_nameUpdate;
+    bool m_wrapAnywhere = false;
+};

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 #include <QStyle>
 #include <cstdio>
@@ -35,6 +36,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/icons/pwmpanel.png")));
 
     const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(
         QString::fromLocal8Bit(argv[0]), QCoreApplication::applicationDirPath());

@@ -314,6 +314,14 @@ QColor MainWindow::statusColor() const
 
 void MainWindow::setStatusColor(quint32 color)
 {
+    // Every reply line sets the colour again; a new palette for an unchanged colour would
+    // cost more than the rest of handling the line.
+    const QColor wanted = Colors::resolve(color, QApplication::palette());
+    const QPalette &current = m_ui.lblStatus->palette();
+    if (current.color(QPalette::Active, QPalette::Window) == wanted
+        && current.color(QPalette::Inactive, QPalette::Window) == wanted
+        && current.color(QPalette::Disabled, QPalette::Window) == wanted)
+        return;
     setRole(m_ui.lblStatus, QPalette::Window, color);
 }
 

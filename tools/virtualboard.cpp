@@ -26,6 +26,7 @@ namespace {
 
 constexpr std::size_t kMaxCommand = 4096;  // longer commands are dropped whole
 constexpr int kMaxDelayMs = 600000;
+constexpr int kMaxFloodSeconds = 3600;
 
 struct Options {
     std::string name = "ORVIX7";
@@ -34,6 +35,7 @@ struct Options {
     int port = 1;
     bool silent = false;
     int delayMs = 0;
+    int floodSeconds = 0;
     std::string logPath;
 };
 
@@ -47,6 +49,10 @@ void printUsage(std::FILE *to)
                "  --silent            never answer (commands are still logged)\n"
                "  --delay MS          wait MS milliseconds before each reply\n"
                "  --log FILE          append each received command to FILE\n"
+               "  --flood SECONDS     on the first command, send SECONDS seconds of noise instead of\n"
+               "                      the answer (random bytes, NUL, bytes above 127, markup, long\n"
+               "                      runs without CR) as fast as the port takes it, dropping what\n"
+               "                      arrives meanwhile; then one CR and normal answers\n"
                "  --help              show this text\n",
                to);
 }
@@ -74,7 +80,7 @@ int parseOptions(int argc, char **argv, Options &opt)
             continue;
         }
         const bool takesValue = arg == "--name" || arg == "--eol" || arg == "--link"
-                || arg == "--port" || arg == "--delay" || arg == "--log";
+                || arg == "--port" || arg == "--delay" || arg == "--log" || arg == "--flood";
         if (!takesValue) {
             std::fprintf(stderr, "virtualboard: unknown option '%s' (try --help)\n", argv[i]);
             return 2;
@@ -101,11 +107,14 @@ int parseOptions(int argc, char **argv, Options &opt)
         } else {
             const auto n = parseWhole(value);
             const bool isPort = arg == "--port";
-            if (!n || *n < (isPort ? 1 : 0) || *n > (isPort ? 9999 : kMaxDelayMs)) {
+            const bool isFlood = arg == "--flood";
+            const long long low = isPort ? 1 : 0;
+            const long long high = isPort ? 9999 : isFlood ? kMaxFloodSeconds : kMaxDelayMs;
+            if (!n || *n < low || *n > high) {
                 std::fprintf(stderr, "virtualboard: bad value '%s' for %s\n", argv[i], argv[i - 1]);
                 return 2;
             }
-            (isPort ? opt.port : opt.delayMs) = static_cast<int>(*n);
+            (isPort ? opt.port : isFlood ? opt.floodSeconds : opt.delayMs) = static_cast<int>(*n);
         }
     }
     return 0;
@@ -229,6 +238,96 @@ void writeAll(int fd, std::string_view data)
     }
 }
 
+// Noise for --flood: a fixed pseudo-random sequence of pieces, each of them hostile to a
+// line reader in its own way.
+class Noise {
+public:
+    std::string next()
+    {
+        std::string out;
+        switch (below(6)) {
+        case 0:  // anything at all, CR and LF included
+            for (std::size_t n = 1 + below(4096); n > 0; --n)
+                out += static_cast<char>(below(256));
+            break;
+        case 1:  // a very long run without CR or LF
+            for (std::size_t n = 1 + below(100000); n > 0; --n) {
+                const char c = static_cast<char>(below(256));
+                out += c == '\r' || c == '\n' ? 'x' : c;
+            }
+            break;
+        case 2:  // markup, as a line of its own
+            out = "<b>x</b><img src=y>\r";
+            break;
+        case 3:  // only bytes above 127
+            for (std::size_t n = 1 + below(2000); n > 0; --n)
+                out += static_cast<char>(128 + below(128));
+            out += '\r';
+            break;
+        case 4:  // NULs
+            out.assign(1 + below(500), '\0');
+            out += below(2) ? "\r" : "";
+            break;
+        default:  // stray line feeds and empty lines
+            out = below(2) ? "\n\n\r\r\n" : "\r\r\r";
+            break;
+        }
+        return out;
+    }
+
+private:
+    std::size_t below(std::size_t n)
+    {
+        state_ ^= state_ << 13;  // xorshift64
+        state_ ^= state_ >> 7;
+        state_ ^= state_ << 17;
+        return static_cast<std::size_t>(state_ % n);
+    }
+
+    unsigned long long state_ = 0x9E3779B97F4A7C15ull;
+};
+
+// Writes noise to the non-blocking master for ms milliseconds, as fast as it is taken, and
+// reads (and drops) whatever arrives meanwhile. Ends the noise with a CR, so the next answer
+// starts a line of its own. Returns false as soon as a termination signal arrived.
+bool flood(int master, int ms)
+{
+    Noise noise;
+    std::string piece;
+    std::size_t sent = 0;
+    const double deadline = monotonicMs() + ms;
+    for (;;) {
+        const double left = deadline - monotonicMs();
+        if (left <= 0)
+            break;
+        if (sent == piece.size()) {
+            piece = noise.next();
+            sent = 0;
+        }
+        pollfd fds[2] = {{g_sigPipe[0], POLLIN, 0}, {master, POLLIN | POLLOUT, 0}};
+        const int n = poll(fds, 2, static_cast<int>(left) + 1);
+        if (n < 0 && errno != EINTR)
+            break;
+        if (n <= 0)
+            continue;
+        if (fds[0].revents)
+            return false;
+        if (fds[1].revents & POLLIN) {
+            char buf[4096];
+            [[maybe_unused]] const ssize_t got = read(master, buf, sizeof buf);
+        }
+        if (fds[1].revents & POLLOUT) {
+            const ssize_t put = write(master, piece.data() + sent, piece.size() - sent);
+            if (put > 0)
+                sent += static_cast<std::size_t>(put);
+        }
+        if ((fds[1].revents & (POLLHUP | POLLERR)) && !waitUnlessSignalled(50))
+            return false;
+    }
+    writeAll(master, "\r");
+    return true;
+}
+
 // Splits the incoming bytes into commands, logs them and sends the replies.
 class Session {
 public:
@@ -267,6 +366,10 @@ private:
             std::fprintf(log_, "%.3f %s\n", monotonicMs(), escaped(cmd).c_str());
             std::fflush(log_);
         }
+        if (opt_.floodSeconds > 0 && !flooded_) {
+            flooded_ = true;
+            return flood(master_, opt_.floodSeconds * 1000);
+        }
         const auto reply = board_.handle(cmd);
         if (!reply || opt_.silent)
             return true;
@@ -282,6 +385,7 @@ private:
     Board board_;
     std::string pending_;
     bool dropping_ = false;  // inside an overlong command: skip up to the next CR
+    bool flooded_ = false;
 };
 
 // Points link at target, replacing an older link atomically; refuses to replace

@@ -172,7 +172,9 @@ bool save(const QString &path, const QString &text, QString *error)
     if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
     const QByteArray bytes = encode(text);
-    if (file.write(bytes) != bytes.size()) {
+    // QSaveFile buffers the write and its commit() ignores a failed final flush (disk full,
+    // file size limit), which would put a truncated file in place: flush here and check.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return fail(reason);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "report.h"
+
+#include <QtGlobal>
+#include <chrono>
+
+struct BenchPanel;
+
+// Each scenario measures, checks its figures against their targets and returns its rows.
+
+// Process start to the panel's first paint, in child processes of `self`; median of `runs`.
+// Runs before this process creates its own application object.
+Rows benchStartup(const char *self, int runs);
+// The child's side: builds the panel as the program does, shows it and reports the paint.
+int startupProbe(int argc, char **argv);
+
+// CPU share and resident memory while connected and polling, over `span`.
+Rows benchIdle(BenchPanel &panel, std::chrono::milliseconds span);
+
+// About `bytes` of reply lines as fast as the line takes them, with a heartbeat timer.
+// `connected`: the panel has found the board (BenchPanel::waitConnected).
+Rows benchFlood(BenchPanel &panel, bool connected, qsizetype bytes);
+
+// `replies` single read-back replies, each timed from the board's write to shown.
+Rows benchLatency(BenchPanel &panel, bool connected, int replies);
+
+// `waits` pacing waits, and a busy processEvents loop of the same length for comparison.
+Rows benchPacing(int waits);

@@ -29,11 +29,21 @@ void ValueLabel::publishName()
 
 void ValueLabel::paintEvent(QPaintEvent *event)
 {
-    if (!m_wrapAnywhere)
-        return QLabel::paintEvent(event);
+    const QRect r = contentsRect();
+    if (!m_wrapAnywhere) {
+        const int room = r.width() - 2 * margin() - 4;
+        if (fontMetrics().horizontalAdvance(text()) <= room)
+            return QLabel::paintEvent(event);
+        // Too long for one line: keep its beginning in view and mark the cut.
+        QPainter p(this);
+        drawFrame(&p);
+        p.setPen(palette().color(foregroundRole()));
+        p.drawText(r.adjusted(2, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, room));
+        return;
+    }
     QPainter p(this);
     drawFrame(&p);
-    const QRect r = contentsRect();
     QTextOption option(alignment() & Qt::AlignHorizontal_Mask);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     QTextLayout layout(text(), font());

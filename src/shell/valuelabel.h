@@ -3,8 +3,9 @@
 #include <QLabel>
 #include <QTimer>
 
-// A label that shows text from outside the program: always plain text, wrapped at word
-// boundaries where possible and anywhere else where a word is wider than the label.
+// A label that shows text from outside the program: always plain text. A single line too
+// long for the label keeps its beginning in view, cut with an ellipsis; a wrapping label
+// breaks at word boundaries where possible and anywhere where a word is wider than it.
 // Its accessible name follows its text, but at most a few times a second, so that fast
 // reply lines do not flood assistive technology.
 class ValueLabel : public QLabel

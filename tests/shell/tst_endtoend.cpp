@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QTemporaryDir>
@@ -89,6 +90,7 @@ private slots:
     void commandWithPortClosedAsks();
     void pollsEveryTwoSecondsWithSTimeOne();
     void vanishedBoardThenBack();
+    void twoCopiesServeTwoBoards();
 };
 
 void TestEndToEnd::findsBoardReadsBackAndOperates()
@@ -221,6 +223,47 @@ void TestEndToEnd::vanishedBoardThenBack()
     b.ui().cmd0posto[1]->click();
     QCOMPARE(b.dialogs.noResponseCount, 2);
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+}
+
+// Two copies of the program under two names in one folder, each with its own settings
+// file, port and board.
+void TestEndToEnd::twoCopiesServeTwoBoards()
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath(u"ports"_s);
+    const auto writeIni = [&](const QString &name, const QByteArray &text) {
+        QFile f(dir.filePath(name + u".ini"_s));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    };
+    writeIni(u"pwmpanel"_s, "1,\"9600\",\"-\",0,\"ORVIX7\"\r\n\"a\",\"b\"\r\n"_ba);
+    writeIni(u"pwmpanel2"_s, "2,\"9600\",\"-\",0,\"BOARD2\"\r\n\"c\",\"d\"\r\n"_ba);
+    BoardProcess board1(dir.filePath(u"ports/com1"_s), dir.filePath(u"one.log"_s));
+    BoardProcess board2(dir.filePath(u"ports/com2"_s), dir.filePath(u"two.log"_s),
+                        {u"--name"_s, u"BOARD2"_s});
+    QtSerialControl serial1{PortNaming(dir.path())}, serial2{PortNaming(dir.path())};
+    ScriptedDialogs dialogs1, dialogs2;
+    MainWindow panel1(ExecutableIdentity{dir.path(), u"pwmpanel"_s}, serial1, dialogs1);
+    MainWindow panel2(ExecutableIdentity{dir.path(), u"pwmpanel2"_s}, serial2, dialogs2);
+
+    QTRY_COMPARE_WITH_TIMEOUT(panel1.ui().lblStatus->text(), u"Found: ORVIX7"_s, SearchTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(panel2.ui().lblStatus->text(), u"Found: BOARD2"_s, 2000);
+    QCOMPARE(panel2.ui().lblDevCode->text(), u"Korvendi: uc=BOARD2  pc=pwmpanel2"_s);
+
+    panel2.ui().cmd100posto[1]->click();
+    QTRY_COMPARE(panel2.ui().lblDis1[1]->text(), u"100"_s);
+    QVERIFY(board2.commands().contains(u"SV11=100"_s));
+    QVERIFY(!board1.commands().contains(u"SV11=100"_s));
+
+    panel2.ui().cmdSet->click();
+    panel2.ui().txtTempName[1]->setText(u"Pump"_s);
+    panel2.ui().cmdExit->click();
+    QFile one(dir.filePath(u"pwmpanel.ini"_s)), two(dir.filePath(u"pwmpanel2.ini"_s));
+    QVERIFY(one.open(QIODevice::ReadOnly) && two.open(QIODevice::ReadOnly));
+    QCOMPARE(one.readAll(), "1,\"9600\",\"-\",0,\"ORVIX7\"\r\n\"a\",\"b\"\r\n"_ba);
+    QCOMPARE(two.readAll(), "2,\"9600\",\"-\",0,\"BOARD2\"\r\n\"Pump\",\"d\"\r\n"_ba);
+    QCOMPARE(panel1.ui().lblStatus->text(), u"Found: ORVIX7"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(panel2.ui().lblStatus->text(), u"Found: BOARD2"_s, SearchTimeout);
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -29,6 +29,8 @@ private slots:
     void labelsNeverRenderMarkup();
     void tabOrderFollowsTheView();
     void valueLabelsNameThemselves();
+    void nameComesFromTheStartedPath_data();
+    void nameComesFromTheStartedPath();
 };
 
 void TestMainWindow::startsWaitingWithDefaults()
@@ -375,6 +377,29 @@ void TestMainWindow::valueLabelsNameThemselves()
         p.serial.feedNow(QByteArray::number(i) + '\r');
     QVERIFY(u.lblStatus->accessibleName() != p.status());
     QTRY_COMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: 49"_s);
+}
+
+void TestMainWindow::nameComesFromTheStartedPath_data()
+{
+    QTest::addColumn<QString>("argv0");
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("settings");
+    QTest::newRow("absolute") << u"/opt/pwm/pwmpanel"_s << u"/opt/pwm"_s << u"/opt/pwm/pwmpanel.ini"_s;
+    QTest::newRow("link under another name") << u"/home/u/boards/panel2"_s << u"/home/u/boards"_s
+                                             << u"/home/u/boards/panel2.ini"_s;
+    QTest::newRow("windows executable") << u"/c/tools/PwmPanel.EXE"_s << u"/c/tools"_s
+                                        << u"/c/tools/PwmPanel.ini"_s;
+    QTest::newRow("dotted name") << u"/x/panel.v2"_s << u"/x"_s << u"/x/panel.v2.ini"_s;
+}
+
+void TestMainWindow::nameComesFromTheStartedPath()
+{
+    QFETCH(QString, argv0);
+    QFETCH(QString, dir);
+    QFETCH(QString, settings);
+    const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(argv0, u"/fallback"_s);
+    QCOMPARE(exe.dir, dir);
+    QCOMPARE(exe.settingsPath(), settings);
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,5 +1,7 @@
 #include "settingsfile.h"
 
+#include <cerrno>
+
 #include "pwm/wholenumber.h"
 
 #include <QFile>
@@ -175,7 +177,11 @@ bool save(const QString &path, const QString &text, QString *error)
     // QSaveFile buffers the write and its commit() ignores a failed final flush (disk full,
     // file size limit), which would put a truncated file in place: flush here and check.
     if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
+        // A failed flush leaves Qt without a reason of its own; the system's is in errno.
+        const int cause = errno;
+        QString reason = file.errorString();
+        if (reason.isEmpty() || reason == QLatin1String("Unknown error"))
+            reason = qt_error_string(cause);
         file.cancelWriting();
         return fail(reason);
     }

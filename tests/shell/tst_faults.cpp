@@ -210,8 +210,12 @@ void TestFaults::floodingBoard()
     QVERIFY2(lines > 1000, qPrintable(u"only %1 lines arrived"_s.arg(lines)));
     QVERIFY2(worstGap < 250, qPrintable(u"the window stood still for %1 ms"_s.arg(worstGap)));
     QVERIFY2(worstPending <= LineAssembler::MaxLine + 1, qPrintable(QString::number(worstPending)));
+#ifndef __SANITIZE_ADDRESS__ // the address sanitizer holds freed memory back on purpose
     QVERIFY2(rssBefore > 0 && rssGrowth < 16 * 1024,
              qPrintable(u"resident memory grew by %1 kB"_s.arg(rssGrowth)));
+#else
+    Q_UNUSED(rssGrowth);
+#endif
     QVERIFY(markup > 0);
     for (const QLabel *label : p->window.findChildren<QLabel *>())
         QVERIFY2(label->textFormat() == Qt::PlainText, qPrintable(label->objectName()));

@@ -76,7 +76,7 @@ QPalette standardPalette()
 void setRole(QWidget *w, QPalette::ColorRole role, quint32 value)
 {
     QPalette p = w->palette();
-    p.setColor(role, Colors::resolve(value, standardPalette()));
+    p.setColor(role, Colors::resolve(value, QApplication::palette()));
     w->setPalette(p);
 }
 

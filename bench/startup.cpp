@@ -4,7 +4,6 @@
 #include "scenarios.h"
 
 #include <QApplication>
-#include <QScreen>
 
 #include <algorithm>
 #include <csignal>
@@ -101,7 +100,7 @@ int startupProbe(int argc, char **argv)
 {
     // As the program starts: application, style, serial layer, window, centred, shown.
     QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    MainWindow::prepareApplication();
     FirstPaint watch;
     app.installEventFilter(&watch);
 
@@ -109,9 +108,7 @@ int startupProbe(int argc, char **argv)
     QtSerialControl serial{PortNaming(exe.dir)};
     BenchDialogs dialogs;
     MainWindow window(exe, serial, dialogs);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        window.move(screen->availableGeometry().center() - window.rect().center());
-    window.show();
+    window.showCentred();
     while (!watch.painted)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     // The paint has been flushed when processEvents returns.

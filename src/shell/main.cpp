@@ -5,8 +5,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QScreen>
-#include <QStyle>
 #include <cstdio>
 #include <cstdlib>
 
@@ -35,7 +33,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication app(argc, argv);
-    QApplication::setStyle(QStringLiteral("Fusion"));
+    MainWindow::prepareApplication();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/icons/pwmpanel.png")));
 
     const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(
@@ -43,8 +41,6 @@ int main(int argc, char *argv[])
     QtSerialControl serial{PortNaming(exe.dir)};
     MessageBoxDialogs dialogs;
     MainWindow window(exe, serial, dialogs);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        window.move(screen->availableGeometry().center() - window.rect().center());
-    window.show();
+    window.showCentred();
     return app.exec();
 }

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 
 using namespace std::chrono_literals;
 
@@ -164,6 +165,18 @@ MainWindow::MainWindow(ExecutableIdentity exe, SerialControl &serial, Dialogs &d
 MainWindow::~MainWindow()
 {
     qApp->removeEventFilter(this);
+}
+
+void MainWindow::prepareApplication()
+{
+    QApplication::setStyle(QStringLiteral("Fusion"));
+}
+
+void MainWindow::showCentred()
+{
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    show();
 }
 
 void MainWindow::buildUi()

@@ -32,6 +32,11 @@ public:
                QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    // The application-wide look the panel is laid out for; call before creating the window.
+    static void prepareApplication();
+    // Shows the window centred on the primary screen, as the program starts it.
+    void showCentred();
+
     // Controls. Index 0 of each output array is unused.
     struct Ui {
         QPushButton *cmdSet = nullptr;

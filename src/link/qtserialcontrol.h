@@ -29,7 +29,6 @@ public:
     int inBufferCount() const override;
     int commEvent() const override { return m_event; }
 
-    QString deviceName() const { return m_naming.deviceFor(m_number); }
 
 private:
     int open();

@@ -29,7 +29,6 @@ public:
     int inBufferCount() const override;
     int commEvent() const override { return m_event; }
 
-
 private:
     int open();
     int applyLine();

@@ -17,8 +17,15 @@ void MainWindow::sendCommand(const QString &text)
 void MainWindow::cmdUPort_Click()
 {
     const QByteArray bytes = (m_state.PendingCommand + QLatin1Char('\r')).toLatin1();
-    if (m_serial.output(bytes) == SerialCode::Ok)
-        return;
+    m_lastWriter = Writer::Sender;
+    if (m_serial.output(bytes) != SerialCode::Ok)
+        transmissionFailed();
+}
+
+// A command did not reach the board, now or when the device refused it later. Never a
+// status text: the operator is asked whether to go on.
+void MainWindow::transmissionFailed()
+{
     if (m_dialogs.noResponse(this) == Dialogs::Answer::Yes) {
         if (m_serial.portOpen())
             m_serial.setPortOpen(false);

@@ -32,8 +32,10 @@ void MainWindow::cmdInicijalizacija_Click()
         rc = m_serial.setRThreshold(1);
     if (rc == SerialCode::Ok)
         rc = m_serial.setInputLen(1);
-    if (rc == SerialCode::Ok)
+    if (rc == SerialCode::Ok) {
+        m_lastWriter = Writer::Search;
         rc = m_serial.output(QByteArrayLiteral("I?\r"));
+    }
     if (rc != SerialCode::Ok)
         showPortError(rc);
 }
@@ -60,4 +62,15 @@ void MainWindow::TimerCom_Timer()
 void MainWindow::linkLost(int code)
 {
     showPortError(code);
+}
+
+// The device refused bytes after output() had taken them. A command of the operator's gets
+// the no-response question as if its write had failed at once; the search, the read-back and
+// the polling report it on the status line.
+void MainWindow::writeRefused()
+{
+    if (m_lastWriter == Writer::Sender)
+        transmissionFailed();
+    else
+        showPortError(SerialCode::WriteFailed);
 }

@@ -1,5 +1,7 @@
 #include "qtserialcontrol.h"
 
+#include "serialnode.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -42,7 +44,12 @@ bool lineRefusedForLackOfModemLines(const QSerialPort &port)
 } // namespace
 
 QtSerialControl::QtSerialControl(PortNaming naming, QObject *parent)
-    : SerialControl(parent), m_naming(std::move(naming))
+    : QtSerialControl(std::move(naming), SerialNode::hasChip, parent)
+{
+}
+
+QtSerialControl::QtSerialControl(PortNaming naming, ChipCheck hasChip, QObject *parent)
+    : SerialControl(parent), m_naming(std::move(naming)), m_hasChip(std::move(hasChip))
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::receive);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::portError);
@@ -92,6 +99,10 @@ int QtSerialControl::open()
         return SerialCode::NoSuchPort;
     m_port.setPortName(device);
     if (m_port.open(QIODevice::ReadWrite)) {
+        if (m_hasChip && !m_hasChip(m_port.handle())) {
+            m_port.close();
+            return SerialCode::NoSuchPort;
+        }
         m_event = 0;
         const int rc = applyLine();
         if (rc != SerialCode::Ok)
@@ -160,7 +171,23 @@ int QtSerialControl::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
         return SerialCode::PortNotOpen;
-    return m_port.write(bytes) == bytes.size() ? SerialCode::Ok : SerialCode::WriteFailed;
+    // QSerialPort only buffers a write; flush() hands it to the device now, so that a refusal
+    // belongs to this command. What the device cannot take at once goes out later.
+    m_writing = true;
+    m_writeRefused = false;
+    const bool queued = m_port.write(bytes) == bytes.size();
+#ifdef Q_OS_UNIX
+    // (On Windows flush() would wait until the bytes are on the line; a refusal there comes
+    // as writeFailed().)
+    if (queued)
+        m_port.flush();
+#endif
+    m_writing = false;
+    if (queued && !m_writeRefused)
+        return SerialCode::Ok;
+    if (m_port.isOpen())
+        m_port.close();
+    return SerialCode::WriteFailed;
 }
 
 QByteArray QtSerialControl::input()
@@ -196,12 +223,27 @@ void QtSerialControl::receive()
 
 void QtSerialControl::portError(QSerialPort::SerialPortError error)
 {
-    // A vanished device makes QSerialPort report read errors in a tight loop and keep the
-    // port open; close it at the first one so that nothing spins, and say so once.
-    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError
-         || error == QSerialPort::WriteError)
-        && m_port.isOpen()) {
-        m_port.close();
-        emit linkLost(SerialCode::LinkLost);
+    const int cause = errno;
+    if (error != QSerialPort::ReadError && error != QSerialPort::ResourceError
+        && error != QSerialPort::WriteError)
+        return;
+    // QSerialPort takes a full output queue (EAGAIN) for a resource error, but it keeps the
+    // bytes and sends them when the device is ready.
+    if (error == QSerialPort::ResourceError && cause == EAGAIN)
+        return;
+    if (m_writing) {
+        m_writeRefused = true; // output() closes the port and says so
+        return;
     }
+    if (!m_port.isOpen())
+        return;
+    // Bytes still waiting mean the device refused them; a vanished device also makes
+    // QSerialPort report read errors in a tight loop and keep the port open. Either way the
+    // port is closed at the first error, so that nothing spins, and that is said once.
+    const bool refusedWrite = error == QSerialPort::WriteError || m_port.bytesToWrite() > 0;
+    m_port.close();
+    if (refusedWrite)
+        emit writeFailed();
+    else
+        emit linkLost(SerialCode::LinkLost);
 }

@@ -6,13 +6,23 @@
 
 #include <QSerialPort>
 
+#include <functional>
+
 // The serial control on a real port (QSerialPort). Received bytes are moved into an input
 // buffer of our own as they arrive, and onComm() follows while any wait.
+//
+// A port whose node has no chip behind it (an unfitted ttyS) is no usable port. output()
+// hands the bytes to the device before it returns, so a write the device refuses fails
+// there; a refusal that still comes later is reported by writeFailed().
 class QtSerialControl final : public SerialControl
 {
     Q_OBJECT
 public:
+    // Tells whether the open descriptor has a chip behind it.
+    using ChipCheck = std::function<bool(qintptr handle)>;
+
     explicit QtSerialControl(PortNaming naming, QObject *parent = nullptr);
+    QtSerialControl(PortNaming naming, ChipCheck hasChip, QObject *parent = nullptr);
 
     int setCommPort(int number) override;
     int commPort() const override { return m_number; }
@@ -36,7 +46,10 @@ private:
     void portError(QSerialPort::SerialPortError error);
 
     PortNaming m_naming;
+    ChipCheck m_hasChip;
     QSerialPort m_port;
+    bool m_writing = false;     // inside output()
+    bool m_writeRefused = false; // the device refused bytes during output()
     int m_number = 1;
     LineSettings m_line;
     int m_threshold = 0;

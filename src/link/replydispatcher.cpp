@@ -2,6 +2,7 @@
 #include "shell/colors.h"
 #include "shell/mainwindow.h"
 
+#include "eightbittext.h"
 #include "replynumber.h"
 #include "serialcontrol.h"
 
@@ -45,7 +46,7 @@ void MainWindow::dispatchReply(const LineAssembler::Line &line)
     try {
         // A line past 32767 characters cannot be handled; its text would be replaced at once.
         if (!line.tooLong) {
-            const QString L = QString::fromLatin1(line.bytes);
+            const QString L = EightBitText::decode(line.bytes);
             const State &s = m_state;
             setStatusText(QStringLiteral("COM:") + QString::number(s.ComPort)
                                     + QStringLiteral(" Baud:") + s.Baud

@@ -39,7 +39,7 @@ public:
     virtual int setRTSEnable(bool on) = 0;
     virtual int setRThreshold(int count) = 0;          // 1: onComm whenever a byte waits
     virtual int setInputLen(int count) = 0;            // bytes per input(); 0: all waiting
-    virtual int output(const QByteArray &bytes) = 0;   // one write, queued in order
+    virtual int output(const QByteArray &bytes) = 0;   // one write, in order; a refusal closes the port
     virtual QByteArray input() = 0;                    // takes up to InputLen waiting bytes
     virtual int inBufferCount() const = 0;
     virtual int commEvent() const = 0;
@@ -49,4 +49,7 @@ signals:
     void onComm();
     // The open port failed under us (device unplugged, peer closed). The port is already closed.
     void linkLost(int code);
+    // The device refused bytes that an earlier output() had accepted. The port is already
+    // closed.
+    void writeFailed();
 };

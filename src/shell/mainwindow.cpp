@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -129,7 +131,7 @@ ValueLabel *label(QWidget *parent, const QString &name, const QString &text, con
                   const QFont &font, bool border, const QString &description)
 {
     ValueLabel *l = place(new ValueLabel(description, parent), name, g, font);
-    l->setValue(text);
+    l->setText(text); // the design text; the first value replaces it at once
     l->setAlignment(Qt::AlignCenter);
     l->setAutoFillBackground(true);
     if (border)
@@ -318,6 +320,7 @@ void MainWindow::wireUi()
     connect(&m_timerCom, &QTimer::timeout, this, &MainWindow::TimerCom_Timer);
     connect(&m_serial, &SerialControl::onComm, this, &MainWindow::MSComm1_OnComm);
     connect(&m_serial, &SerialControl::linkLost, this, &MainWindow::linkLost);
+    connect(&m_serial, &SerialControl::writeFailed, this, &MainWindow::writeRefused);
 }
 
 QColor MainWindow::statusColor() const
@@ -433,31 +436,56 @@ void MainWindow::setFormEnabled(bool on)
     if (on == m_formEnabled)
         return;
     m_formEnabled = on;
-    if (on)
+    if (on) {
         qApp->removeEventFilter(this);
-    else
+    } else {
+        m_droppedButtons = {};
+        m_droppedKeys.clear();
+        // As a disabled window would, let go of a button held down by mouse or key: its
+        // release then neither clicks nor leaves it drawn down.
+        for (QAbstractButton *b : findChildren<QAbstractButton *>())
+            if (b->isDown())
+                b->setDown(false);
         qApp->installEventFilter(this);
+    }
 }
 
+// Only what the operator starts while input is held off is dropped: a release whose press
+// came before goes through.
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (m_formEnabled || !watched->isWidgetType())
         return false;
+    auto *w = static_cast<QWidget *>(watched);
+    if (w != this && !isAncestorOf(w))
+        return false;
     switch (event->type()) {
     case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
-    case QEvent::KeyPress:
+        m_droppedButtons |= static_cast<QMouseEvent *>(event)->button();
+        return true;
+    case QEvent::MouseButtonRelease: {
+        const Qt::MouseButton button = static_cast<QMouseEvent *>(event)->button();
+        if (!(m_droppedButtons & button))
+            return false;
+        m_droppedButtons &= ~button;
+        return true;
+    }
+    case QEvent::KeyPress: {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (!m_droppedKeys.contains(key))
+            m_droppedKeys.append(key);
+        return true;
+    }
     case QEvent::KeyRelease:
+        return m_droppedKeys.removeAll(static_cast<QKeyEvent *>(event)->key()) > 0;
     case QEvent::ShortcutOverride:
     case QEvent::Shortcut:
     case QEvent::Wheel:
     case QEvent::TouchBegin:
     case QEvent::TouchUpdate:
-    case QEvent::TouchEnd: {
-        auto *w = static_cast<QWidget *>(watched);
-        return w == this || isAncestorOf(w);
-    }
+    case QEvent::TouchEnd:
+        return true;
     default:
         return false;
     }

@@ -26,7 +26,9 @@ class MainWindow : public QWidget
 public:
     static const QString Banner;
     static const QString HelpText;
-    static constexpr int MaxUserLabel = 20; // what the output label can show in two lines
+    // Typing limit of the label boxes: what the output label can show in two lines. A longer
+    // label from the settings file is kept whole (and shown cut with an ellipsis).
+    static constexpr int MaxUserLabel = 20;
 
     MainWindow(ExecutableIdentity exe, SerialControl &serial, Dialogs &dialogs,
                QWidget *parent = nullptr);
@@ -131,6 +133,7 @@ private:
     void TimerCom_Timer();
     void showPortError(int code);
     void linkLost(int code);
+    void writeRefused();
 
     // link/replydispatcher.cpp
     void MSComm1_OnComm();
@@ -141,6 +144,7 @@ private:
 
     // link/commandsender.cpp
     void cmdUPort_Click();
+    void transmissionFailed();
     void cmdKasnjenje_Click();
 
     // shell/readback.cpp
@@ -167,7 +171,13 @@ private:
     PanelTimer m_stTimer;
     PanelTimer m_timerCom;
     QHash<QWidget *, Qt::FocusPolicy> m_focusPolicy;
+    // Who wrote to the port last, so that a refusal the device reports later is answered
+    // as that writer's own failure would be.
+    enum class Writer { Search, Sender, Direct };
+    Writer m_lastWriter = Writer::Search;
     bool m_formEnabled = true;
+    Qt::MouseButtons m_droppedButtons; // presses dropped while input was held off
+    QList<int> m_droppedKeys;
     bool m_closing = false;
 
     friend struct MainWindowTester;

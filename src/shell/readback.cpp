@@ -7,10 +7,14 @@
 #include <QCloseEvent>
 #include <QLabel>
 
-// Read-back and polling write straight to the port; a closed port skips the write silently.
+// Read-back and polling write straight to the port; a closed port skips the write silently,
+// and a device that refuses it is reported on the status line.
 void MainWindow::writeDirect(const QString &command)
 {
-    m_serial.output((command + QLatin1Char('\r')).toLatin1());
+    m_lastWriter = Writer::Direct;
+    const int rc = m_serial.output((command + QLatin1Char('\r')).toLatin1());
+    if (rc != SerialCode::Ok && rc != SerialCode::PortNotOpen)
+        showPortError(rc);
 }
 
 void MainWindow::Timer2_Timer()

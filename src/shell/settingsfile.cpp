@@ -2,12 +2,11 @@
 
 #include <cerrno>
 
+#include "link/eightbittext.h"
 #include "pwm/wholenumber.h"
 
 #include <QFile>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace SettingsFile
 {
@@ -130,21 +129,14 @@ QString compose(const StoredSettings &s)
            comma + quoted(s.userLabel2) + lineEnd;
 }
 
-std::optional<QString> decode(const QByteArray &bytes)
+QString decode(QByteArrayView bytes)
 {
-    if (bytes.contains('\0'))
-        return std::nullopt;
-    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
+    return EightBitText::decode(bytes);
 }
 
-QByteArray encode(const QString &text)
+QByteArray encode(QStringView text)
 {
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder.encode(text);
+    return EightBitText::encode(text);
 }
 
 std::optional<QString> load(const QString &path)
@@ -152,12 +144,15 @@ std::optional<QString> load(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    if (file.size() > MaxFileSize)
-        return std::nullopt;
     // size() may be 0 for special files; never take more than the limit allows.
-    const QByteArray bytes = file.read(MaxFileSize + 1);
-    if (bytes.size() > MaxFileSize || file.error() != QFileDevice::NoError)
+    QByteArray bytes = file.read(MaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
         return std::nullopt;
+    if (bytes.size() > MaxFileSize) {
+        bytes.truncate(MaxFileSize);
+        const qsizetype lastEnd = std::max(bytes.lastIndexOf('\r'), bytes.lastIndexOf('\n'));
+        bytes.truncate(lastEnd + 1);
+    }
     return decode(bytes);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 #include <optional>
 
 // The seven stored settings and the file that holds them beside the executable:
@@ -22,7 +24,9 @@ struct StoredSettings {
 
 namespace SettingsFile {
 
-inline constexpr qint64 MaxFileSize = 1 << 20; // larger files were not written by us
+// Only this much of a file is read: enough for any file the panel writes, and no more
+// whatever lies at the path.
+inline constexpr qint64 MaxFileSize = 1 << 20;
 
 struct ReadResult {
     StoredSettings values; // fields past `valuesRead` keep the defaults above
@@ -41,13 +45,15 @@ ReadResult parse(const QString &text);
 // The exact file text for `s` (two lines, each ended by CR LF).
 QString compose(const StoredSettings &s);
 
-// Byte-level encoding of the file: the ANSI code page on Windows, the locale's encoding
-// elsewhere. decode() gives nothing for bytes that are not valid text in that encoding.
-std::optional<QString> decode(const QByteArray &bytes);
-QByteArray encode(const QString &text);
+// Byte-level encoding of the file: one character a byte, the 8-bit encoding the board's
+// lines use as well (Latin-1; the ANSI code page on Windows). Every byte survives a decode
+// and an encode, so an unedited save writes back what was read.
+QString decode(QByteArrayView bytes);
+QByteArray encode(QStringView text);
 
-// Reads the whole file at `path`, or nothing when it is missing, unreadable, larger than
-// MaxFileSize or not valid text.
+// Reads the file at `path`, or nothing when it is missing or unreadable. Of a file larger
+// than MaxFileSize only the lines that end within that size are kept, so a value cut at the
+// limit is never taken as whole.
 std::optional<QString> load(const QString &path);
 
 // Replaces the file at `path` atomically (temporary file in the same folder, then rename).

@@ -3,6 +3,7 @@
 
 #include "colors.h"
 #include "dialogs.h"
+#include "link/eightbittext.h"
 #include "link/serialcontrol.h"
 #include "pwm/wholenumber.h"
 #include "settingsfile.h"
@@ -76,6 +77,8 @@ bool MainWindow::applySettings()
     m_ui.txtSet1[4]->setText(QString::number(s.STime));
     m_ui.txtSet1[5]->setText(s.UcApp);
     for (int i = 1; i <= 2; ++i) {
+        // The typing limit never cuts a longer label that came from the file.
+        m_ui.txtTempName[i]->setMaxLength(std::max<int>(MaxUserLabel, int(s.UserLabels[i].size())));
         m_ui.txtTempName[i]->setText(s.UserLabels[i]);
         m_ui.lblName1[i]->setValue(s.UserLabels[i]);
     }
@@ -111,6 +114,8 @@ bool MainWindow::SaveSettings()
         const QString t = box->text();
         if (t.contains(QLatin1Char('"')) || t.contains(QLatin1Char('\r')) || t.contains(QLatin1Char('\n')))
             return refuse(tr("The %1 box cannot hold a double quote or a line break.").arg(name));
+        if (!EightBitText::representable(t))
+            return refuse(tr("The %1 box holds a character the settings file cannot store.").arg(name));
     }
 
     StoredSettings v;

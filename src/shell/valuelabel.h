@@ -6,8 +6,9 @@
 // A label that shows text from outside the program: always plain text. A single line too
 // long for the label keeps its beginning in view, cut with an ellipsis; a wrapping label
 // breaks at word boundaries where possible and anywhere where a word is wider than it.
-// Its accessible name follows its text, but at most a few times a second, so that fast
-// reply lines do not flood assistive technology.
+// A wrapping label too small for its text shows the lines that fit and ends the last in an
+// ellipsis. Its accessible name follows its text, but at most a few times a second, so that
+// fast reply lines do not flood assistive technology.
 class ValueLabel : public QLabel
 {
     Q_OBJECT
@@ -22,7 +23,9 @@ protected:
 
 private:
     void publishName();
+    void endQuietInterval();
 
     QTimer m_nameUpdate;
+    bool m_namePending = false;
     bool m_wrapAnywhere = false;
 };

@@ -15,6 +15,8 @@ private slots:
     void repeatedRunKeepsPortOpen();
     void timeoutReportsOnce();
     void linkLossIsReportedAndCommandsFail();
+    void refusedWriteIsAnsweredByItsWriter_data();
+    void refusedWriteIsAnsweredByItsWriter();
 };
 
 void TestPortSetup::runsStepsInOrder()
@@ -108,6 +110,52 @@ void TestPortSetup::linkLossIsReportedAndCommandsFail()
     QCOMPARE(p.dialogs.noResponseCount, 1);
     QVERIFY2(p.w().Timer1().isActive(), "Yes starts the search again");
     QVERIFY(p.statusIs(u"wait..."_s, Colors::StatusWaiting));
+}
+
+// A write the device refuses, at once or after output() took it: the operator's commands
+// ask whether to go on and never show a status text; the search and the read-back report it.
+void TestPortSetup::refusedWriteIsAnsweredByItsWriter_data()
+{
+    QTest::addColumn<QString>("writer");
+    QTest::addColumn<bool>("later");
+    QTest::addColumn<bool>("asks");
+    for (const bool later : {false, true}) {
+        const char *when = later ? "later" : "at once";
+        QTest::addRow("operator command, %s", when) << u"command"_s << later << true;
+        QTest::addRow("search, %s", when) << u"search"_s << later << false;
+        QTest::addRow("read-back, %s", when) << u"read-back"_s << later << false;
+    }
+}
+
+void TestPortSetup::refusedWriteIsAnsweredByItsWriter()
+{
+    QFETCH(QString, writer);
+    QFETCH(bool, later);
+    QFETCH(bool, asks);
+    PanelFixture p;
+    p.identify();
+    const QString before = p.status();
+    p.dialogs.noResponseAnswers = {Dialogs::Answer::Yes};
+    if (!later)
+        p.serial.failing.insert(u"output"_s, SerialCode::WriteFailed);
+
+    if (writer == u"command")
+        p.t().transmit();
+    else if (writer == u"search")
+        p.t().timer1();
+    else
+        p.t().timer2();
+    if (later)
+        p.serial.refuseLastWrite();
+
+    QCOMPARE(p.dialogs.noResponseCount, asks ? 1 : 0);
+    if (asks) {
+        QVERIFY2(p.status() == u"wait..."_s, qPrintable(p.status())); // Yes started over
+        QVERIFY(p.w().Timer1().isActive());
+    } else {
+        QVERIFY(p.statusIs(u"COM Port comm-error! 8033"_s, Colors::StatusError));
+    }
+    QVERIFY(p.status() != before);
 }
 
 QTEST_MAIN(TestPortSetup)

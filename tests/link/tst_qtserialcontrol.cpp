@@ -1,5 +1,6 @@
 // The serial layer on real devices: its failure codes and a pseudo-terminal to the board.
 #include "link/qtserialcontrol.h"
+#include "link/serialnode.h"
 #include "support/boardprocess.h"
 
 #include <QDir>
@@ -24,6 +25,8 @@ private slots:
     void portHeldElsewhereIsInUse();
     void talksToTheBoard();
     void vanishedBoardClosesOnceWithoutSpinning();
+    void nodeWithoutChipIsNoSuchPort();
+    void refusedWriteFailsTheWrite();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -135,6 +138,48 @@ void TestQtSerialControl::vanishedBoardClosesOnceWithoutSpinning()
     const double cpuSeconds = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
     QVERIFY2(cpuSeconds < 0.4, qPrintable(u"busy after the board vanished: %1 s CPU"_s.arg(cpuSeconds)));
     QCOMPARE(s.output("I?\r"), SerialCode::PortNotOpen);
+}
+
+// An unfitted ttyS node opens, but has no chip behind it: no usable port, and the node is
+// let go again so that nothing holds it.
+void TestQtSerialControl::nodeWithoutChipIsNoSuchPort()
+{
+    BoardProcess board(link(1), m_dir->filePath(u"log"_s));
+    QVERIFY(board.started());
+    qintptr asked = -1;
+    QtSerialControl chipless{PortNaming(m_dir->path()), [&](qintptr handle) {
+                                 asked = handle;
+                                 return false;
+                             }};
+    QCOMPARE(chipless.setPortOpen(true), SerialCode::NoSuchPort);
+    QVERIFY(asked >= 0);
+    QVERIFY(!chipless.portOpen());
+
+    // The real check lets a pseudo-terminal through, and the node was released.
+    QCOMPARE(SerialNode::probe(QFileInfo(link(1)).canonicalFilePath()), std::optional<bool>(true));
+    QtSerialControl s{PortNaming(m_dir->path())};
+    QCOMPARE(s.setPortOpen(true), SerialCode::Ok);
+    QCOMPARE(SerialNode::probe(m_dir->filePath(u"no-such-node"_s)), std::nullopt);
+}
+
+// The board vanishes and a command is written before anything else runs: the write itself
+// fails, and the port is closed without a link-lost report.
+void TestQtSerialControl::refusedWriteFailsTheWrite()
+{
+    auto board = std::make_unique<BoardProcess>(link(1), m_dir->filePath(u"log"_s));
+    QVERIFY(board->started());
+    QtSerialControl s{PortNaming(m_dir->path())};
+    QCOMPARE(s.setPortOpen(true), SerialCode::Ok);
+    QSignalSpy lost(&s, &SerialControl::linkLost);
+    QSignalSpy refused(&s, &SerialControl::writeFailed);
+    board->kill();
+
+    QCOMPARE(s.output("SV11=50\r"), SerialCode::WriteFailed);
+    QVERIFY(!s.portOpen());
+    QTest::qWait(200);
+    QCOMPARE(lost.size(), 0);
+    QCOMPARE(refused.size(), 0);
+    QCOMPARE(s.output("PV01?\r"), SerialCode::PortNotOpen);
 }
 
 QTEST_GUILESS_MAIN(TestQtSerialControl)

@@ -103,6 +103,7 @@ class TestFaults : public QObject
     Q_OBJECT
 private slots:
     void vanishedBoardIdlesAsksAndFindsItsSuccessor();
+    void commandToAVanishedBoardAsks();
     void secondPanelWaitsForTheHeldPort();
     void floodingBoard();
     void killedSaveLeavesAWholeFile();
@@ -143,6 +144,25 @@ void TestFaults::vanishedBoardIdlesAsksAndFindsItsSuccessor()
     QTRY_COMPARE_WITH_TIMEOUT(b.board->timesOf(u"SV21?"_s).size(), 2, 4000);
     QCOMPARE(b.board->timesOf(u"I?"_s).size(), 2);
     QCOMPARE(p->dialogs.noResponseCount, 1);
+}
+
+// The board goes away and the operator's command is written before the panel has noticed:
+// the failed write asks whether to go on, and the status line shows no error code.
+void TestFaults::commandToAVanishedBoardAsks()
+{
+    Bench b;
+    QVERIFY(b.board->started());
+    auto p = b.panel();
+    QTRY_COMPARE_WITH_TIMEOUT(p->status(), Found, SearchTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(b.board->commands().contains(u"SV21?"_s), 4000);
+
+    b.board->kill(); // waits for the process, running no events of ours
+    p->dialogs.noResponseAnswers = {Dialogs::Answer::Yes};
+    p->ui().cmd50posto[1]->click();
+    QCOMPARE(p->dialogs.noResponseCount, 2); // the set command, then its PV01? query
+    QVERIFY(!p->status().startsWith(u"COM Port comm-error!"_s));
+    QVERIFY(p->window.Timer1().isActive());
+    QVERIFY(!p->serial.portOpen());
 }
 
 void TestFaults::secondPanelWaitsForTheHeldPort()

@@ -26,6 +26,11 @@ private slots:
     void saveRefusesBadBoxes_data();
     void saveRefusesBadBoxes();
     void failedWriteKeepsOldFile();
+    void unEditedSaveKeepsTheFile_data();
+    void unEditedSaveKeepsTheFile();
+    void typingLimitLeavesLoadedLabelsWhole();
+    void findsABoardWhoseNameHasAn8BitByte();
+    void pressBeforeHeldInputIsReleased();
     void labelsNeverRenderMarkup();
     void tabOrderFollowsTheView();
     void valueLabelsNameThemselves();
@@ -270,6 +275,8 @@ void TestMainWindow::saveRefusesBadBoxes_data()
     QTest::newRow("quote in baud") << 2 << u"96\"00"_s << u"Baud"_s;
     QTest::newRow("quote in ucApp") << 5 << u"\""_s << u"ucApp"_s;
     QTest::newRow("quote in label 2") << 7 << u"say \"hi\""_s << u"MyLabel2"_s;
+    QTest::newRow("no byte for the euro sign") << 6 << u"Cost \u20ac"_s << u"MyLabel1"_s;
+    QTest::newRow("no byte for an arrow") << 5 << u"A\u2192B"_s << u"ucApp"_s;
 }
 
 void TestMainWindow::saveRefusesBadBoxes()
@@ -302,6 +309,92 @@ void TestMainWindow::failedWriteKeepsOldFile()
     QVERIFY(p.dialogs.refusals[0].contains(u"could not be written"_s));
     QVERIFY(!p.ui().frmSet->isHidden());
     QVERIFY(QFileInfo(p.iniPath()).isDir());
+}
+
+// SAVE-CLOSE without an edit writes back the bytes that were read.
+void TestMainWindow::unEditedSaveKeepsTheFile_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::newRow("29-character label")
+        << "1,\"9600\",\"-\",0,\"ORVIX7\"\r\n\"Tank 1 inlet valve, duty (%):\",\"b\"\r\n"_ba;
+    QTest::newRow("8-bit degree sign in a label")
+        << "1,\"9600\",\"-\",0,\"ORVIX7\"\r\n\"Temp \xb0" "C\",\"b\"\r\n"_ba;
+    QTest::newRow("8-bit byte in the board name")
+        << "1,\"9600\",\"-\",0,\"ORVIX\xd6\"\r\n\"a\",\"b\"\r\n"_ba;
+    QTest::newRow("all of them, and every high byte")
+        << "7,\"19200\",\"\xff\x80\",3,\"\xd6\xe9\"\r\n\"Tank 1 inlet valve, duty (%):\",\"\xb0\xa0\xa9\"\r\n"_ba;
+}
+
+void TestMainWindow::unEditedSaveKeepsTheFile()
+{
+    QFETCH(QByteArray, file);
+    PanelFixture p(file);
+    const auto &u = p.ui();
+    QCOMPARE(u.lblName1[1]->text(), u.txtTempName[1]->text());
+    u.cmdSet->click();
+    u.cmdExit->click();
+    QVERIFY(p.dialogs.refusals.isEmpty());
+    QCOMPARE(p.iniBytes(), file);
+}
+
+void TestMainWindow::typingLimitLeavesLoadedLabelsWhole()
+{
+    const QString longLabel = u"Tank 1 inlet valve, duty (%):"_s;
+    PanelFixture p("1,\"9600\",\"-\",0,\"ORVIX7\"\r\n\"Tank 1 inlet valve, duty (%):\",\"b\"\r\n"_ba);
+    const auto &u = p.ui();
+    QCOMPARE(u.txtTempName[1]->text(), longLabel);
+    QCOMPARE(u.lblName1[1]->text(), longLabel);
+    u.cmdSet->click();
+    // Typing cannot make a label longer than the limit, or a longer loaded one longer still.
+    QTest::keyClicks(u.txtTempName[2], u"abcdefghijklmnopqrstuvwxyz"_s);
+    QCOMPARE(u.txtTempName[2]->text().size(), MainWindow::MaxUserLabel);
+    u.txtTempName[1]->end(false);
+    QTest::keyClicks(u.txtTempName[1], u"xyz"_s);
+    QCOMPARE(u.txtTempName[1]->text(), longLabel);
+    QTest::keyClick(u.txtTempName[1], Qt::Key_Backspace);
+    QTest::keyClicks(u.txtTempName[1], u"!"_s);
+    QCOMPARE(u.txtTempName[1]->text(), longLabel.chopped(1) + u'!');
+}
+
+// Reply lines are one character a byte, like the settings file.
+void TestMainWindow::findsABoardWhoseNameHasAn8BitByte()
+{
+    PanelFixture p("1,\"9600\",\"-\",0,\"ORVIX\xd6\"\r\n\"a\",\"b\"\r\n"_ba);
+    QCOMPARE(p.ui().txtSet1[5]->text(), u"ORVIX\u00d6"_s);
+    p.t().timer1();
+    p.serial.feedNow("ORVIX7\r");
+    QVERIFY(p.w().Timer1().isActive());
+    p.serial.feedNow("ORVIX\xd6\r");
+    QVERIFY(p.statusIs(u"Found: ORVIX\u00d6"_s, Colors::StatusFound));
+    QVERIFY(!p.w().Timer1().isActive());
+}
+
+// A press made before a poll holds input off is released during it; a press made during the
+// hold is dropped with its release.
+void TestMainWindow::pressBeforeHeldInputIsReleased()
+{
+    PanelFixture p;
+    p.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p.w()));
+    QPushButton *b = p.ui().cmd50posto[1];
+    QSignalSpy clicks(b, &QPushButton::clicked);
+
+    QTest::mousePress(b, Qt::LeftButton);
+    QVERIFY(b->isDown());
+    p.t().holdInput(true);
+    QTest::mouseRelease(b, Qt::LeftButton);
+    QVERIFY2(!b->isDown(), "the button stays drawn pressed");
+    p.t().holdInput(false);
+    QCOMPARE(clicks.size(), 0); // its click would have sent a command while input was held
+
+    p.t().holdInput(true);
+    QTest::mousePress(b, Qt::LeftButton);
+    QTest::mouseRelease(b, Qt::LeftButton);
+    QTest::keyPress(b, Qt::Key_Space);
+    p.t().holdInput(false);
+    QTest::keyRelease(b, Qt::Key_Space);
+    QVERIFY(!b->isDown());
+    QCOMPARE(clicks.size(), 0);
 }
 
 void TestMainWindow::labelsNeverRenderMarkup()
@@ -370,12 +463,19 @@ void TestMainWindow::valueLabelsNameThemselves()
     QCOMPARE(u.txtSV1[1]->accessibleName(), u"Output 1 setpoint"_s);
     QCOMPARE(u.lblStatus->accessibleDescription(), u"Status line"_s);
     QCOMPARE(u.lblDis1[2]->accessibleDescription(), u"Output 2 readback"_s);
-    QTRY_COMPARE(u.lblStatus->accessibleName(), u"wait..."_s);
+    // The design texts are never heard: the first values are named at once.
+    QCOMPARE(u.lblStatus->accessibleName(), u"wait..."_s);
+    QCOMPARE(u.lblName1[1]->accessibleName(), u"PWM Out1(%):"_s);
+    QCOMPARE(u.lblName1[2]->accessibleName(), u"PWM Out2(%):"_s);
 
-    // Fast lines update the name at most every quarter second, ending on the last one.
+    // After a quiet spell the first line is named at once; the lines that follow within a
+    // quarter second are held back, and the name ends on the last one.
+    QTest::qWait(300);
+    p.serial.feedNow("first\r");
+    QCOMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: first"_s);
     for (int i = 0; i < 50; ++i)
         p.serial.feedNow(QByteArray::number(i) + '\r');
-    QVERIFY(u.lblStatus->accessibleName() != p.status());
+    QCOMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: first"_s);
     QTRY_COMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: 49"_s);
 }
 

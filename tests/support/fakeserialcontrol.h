@@ -95,6 +95,12 @@ public:
         m_open = false;
         emit linkLost(SerialCode::LinkLost);
     }
+    // The device refuses bytes that output() had taken.
+    void refuseLastWrite()
+    {
+        m_open = false;
+        emit writeFailed();
+    }
     QStringList writtenText() const
     {
         QStringList out;

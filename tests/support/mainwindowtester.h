@@ -11,5 +11,6 @@ struct MainWindowTester {
     void stTimer() { w.StTimer_Timer(); }
     void timerCom() { w.TimerCom_Timer(); }
     void transmit() { w.cmdUPort_Click(); }
+    void holdInput(bool on) { w.setFormEnabled(!on); }
     MainWindow::State &state() { return w.m_state; }
 };

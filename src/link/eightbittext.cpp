@@ -1,0 +1,51 @@
+#include "eightbittext.h"
+
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace EightBitText {
+
+#ifdef Q_OS_WIN
+
+QString decode(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    return decoder.decode(bytes);
+}
+
+QByteArray encode(QStringView text)
+{
+    QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    return encoder.encode(text);
+}
+
+bool representable(QStringView text)
+{
+    QStringEncoder encoder(QStringConverter::System, QStringConverter::Flag::Stateless);
+    const QByteArray bytes = encoder.encode(text);
+    return !encoder.hasError() && decode(bytes) == text;
+}
+
+#else
+
+QString decode(QByteArrayView bytes)
+{
+    return QString::fromLatin1(bytes);
+}
+
+QByteArray encode(QStringView text)
+{
+    return text.toLatin1();
+}
+
+bool representable(QStringView text)
+{
+    for (const QChar c : text)
+        if (c.unicode() > 0xff)
+            return false;
+    return true;
+}
+
+#endif
+
+} // namespace EightBitText

@@ -16,8 +16,11 @@ BenchPanel::BenchPanel(int sampleTime)
     ini.close();
     peer = std::make_unique<PtyPeer>(dir.filePath(QStringLiteral("ports/com1")));
     serial = std::make_unique<QtSerialControl>(PortNaming(dir.path()));
-    window = std::make_unique<MainWindow>(ExecutableIdentity{dir.path(), QStringLiteral("pwmpanel")},
-                                          *serial, dialogs);
+    link = std::make_unique<BoardLink>(*serial, pacer);
+    session = std::make_unique<Session>(ExecutableIdentity{dir.path(), QStringLiteral("pwmpanel")},
+                                        *link, prompts);
+    window = std::make_unique<MainWindow>(*session);
+    session->start();
     window->show();
 }
 

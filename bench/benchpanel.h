@@ -2,9 +2,12 @@
 
 #include "ptypeer.h"
 
+#include "link/boardlink.h"
+#include "link/pacingwait.h"
 #include "link/qtserialcontrol.h"
-#include "shell/dialogs.h"
-#include "shell/mainwindow.h"
+#include "shell/prompts.h"
+#include "shell/session.h"
+#include "ui/mainwindow.h"
 
 #include <QTemporaryDir>
 #include <chrono>
@@ -13,12 +16,12 @@
 #include <memory>
 
 // Answers every question with Yes; ending the program ends the bench at once.
-class BenchDialogs final : public Dialogs
+class BenchPrompts final : public Prompts
 {
 public:
-    Answer noResponse(QWidget *) override { return Answer::Yes; }
-    Answer confirmExit(QWidget *) override { return Answer::Yes; }
-    void saveRefused(QWidget *, const QString &) override {}
+    Answer noResponse() override { return Answer::Yes; }
+    Answer confirmExit() override { return Answer::Yes; }
+    void saveRefused(const QString &) override {}
     [[noreturn]] void endProgram() override
     {
         std::fputs("pwmbench: the panel ended the program\n", stderr);
@@ -40,6 +43,9 @@ struct BenchPanel {
     QTemporaryDir dir;
     std::unique_ptr<PtyPeer> peer;
     std::unique_ptr<QtSerialControl> serial;
-    BenchDialogs dialogs;
+    EventLoopPacer pacer;
+    std::unique_ptr<BoardLink> link;
+    BenchPrompts prompts;
+    std::unique_ptr<Session> session;
     std::unique_ptr<MainWindow> window;
 };

@@ -4,7 +4,7 @@
 #include "measure.h"
 #include "scenarios.h"
 
-#include "shell/colors.h"
+#include "ui/colors.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -121,7 +121,7 @@ Rows benchFlood(BenchPanel &panel, bool connected, qsizetype size)
     qsizetype unhandled = 0; // lines the panel showed as "???"
     Clock::time_point lastHandled;
     QEventLoop loop;
-    const QMetaObject::Connection counting = QObject::connect(panel.window.get(), &MainWindow::replyHandled, [&] {
+    const QMetaObject::Connection counting = QObject::connect(panel.session.get(), &Session::replyHandled, [&] {
         ++handled;
         if (ui.lblStatus->text() == u"???")
             ++unhandled;
@@ -214,7 +214,7 @@ Rows benchLatency(BenchPanel &panel, bool connected, int replies)
     int finishedUpTo = 0; // replies [0, finishedUpTo) are shown and painted; under mutex
     const auto valueOf = [](int k) { return QString::number(k + 1); };
 
-    const QMetaObject::Connection onHandled = QObject::connect(panel.window.get(), &MainWindow::replyHandled, [&] {
+    const QMetaObject::Connection onHandled = QObject::connect(panel.session.get(), &Session::replyHandled, [&] {
         const int k = current;
         if (k >= 0 && !wasShown[k] && label->text() == valueOf(k)) {
             shown[k] = Clock::now();

@@ -106,8 +106,12 @@ int startupProbe(int argc, char **argv)
 
     const ExecutableIdentity exe{QCoreApplication::applicationDirPath(), QStringLiteral("pwmbench-startup")};
     QtSerialControl serial{PortNaming(exe.dir)};
-    BenchDialogs dialogs;
-    MainWindow window(exe, serial, dialogs);
+    EventLoopPacer pacer;
+    BoardLink link(serial, pacer);
+    BenchPrompts prompts;
+    Session session(exe, link, prompts);
+    MainWindow window(session);
+    session.start();
     window.showCentred();
     while (!watch.painted)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

@@ -12,3 +12,18 @@ public:
 
     static void run(std::chrono::milliseconds interval = Interval);
 };
+
+// Where the panel pauses after a command. Anything may run inside a pause: a reply line, a
+// timer tick, the operator's click, another command; callers hold no state across it.
+class Pacer
+{
+public:
+    virtual ~Pacer() = default;
+    virtual void pause() = 0;
+};
+
+class EventLoopPacer final : public Pacer
+{
+public:
+    void pause() override { PacingWait::run(); }
+};

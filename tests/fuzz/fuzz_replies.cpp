@@ -1,6 +1,7 @@
-// Received bytes through the whole receive path: the window's receive handler, the line
-// assembler and the dispatcher, with the fake serial control delivering the bytes in
-// chunks whose size is taken from the input itself.
+// Received bytes through the whole receive path: the board link's receive handler, the line
+// assembler, the decoder and the session, with the fake serial control delivering the bytes
+// in chunks whose size is taken from the input itself. No window: what it would show is
+// taken from the session's signals.
 //
 // Checked for every input, against a plain model of the line rules (LF dropped, CR ends a
 // line, empty lines dropped, more than MaxLine bytes is too long):
@@ -10,13 +11,10 @@
 #include "fuzzcheck.h"
 #include "link/lineassembler.h"
 #include "link/replynumber.h"
-#include "shell/mainwindow.h"
-#include "support/fakeserialcontrol.h"
-#include "support/scripteddialogs.h"
+#include "support/sessionfixture.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFile>
-#include <QLabel>
 #include <QTemporaryDir>
 
 #include <cmath>
@@ -30,8 +28,11 @@ const QString UcApp = QStringLiteral("ORVIX7");
 struct Panel {
     QTemporaryDir dir;
     FakeSerialControl serial;
-    ScriptedDialogs dialogs;
-    MainWindow *window = nullptr;
+    ScriptedPacer pacer;
+    ScriptedPrompts prompts;
+    BoardLink link{serial, pacer};
+    Session *session = nullptr;
+    Screen screen;
     int handled = 0;
 };
 
@@ -82,8 +83,7 @@ int prefixIndex(const QString &line)
 
 void checkLastLine(const Expected &e)
 {
-    const MainWindow::Ui &ui = panel->window->ui();
-    const QString status = ui.lblStatus->text();
+    const QString status = panel->screen.status;
     if (e.lastTooLong) {
         FUZZ_CHECK(status == u"???");
         return;
@@ -103,45 +103,35 @@ void checkLastLine(const Expected &e)
     else
         FUZZ_CHECK(status == QStringLiteral("COM:1 Baud:9600 COM data: ") + line);
     if (index >= 1) {
-        FUZZ_CHECK(panel->window->state().DeviceValues[index] == *value
-                   || (std::isnan(*value) && std::isnan(panel->window->state().DeviceValues[index])));
-        FUZZ_CHECK(ui.lblDis1[index]->text() == ReplyNumber::format(*value));
+        const float stored = panel->session->state().deviceValues[index];
+        FUZZ_CHECK(stored == *value || (std::isnan(*value) && std::isnan(stored)));
+        FUZZ_CHECK(panel->screen.readback[index] == ReplyNumber::format(*value));
     }
 }
 
 } // namespace
 
-// Font configuration keeps caches the leak checker cannot see through.
-extern "C" const char *__lsan_default_suppressions()
-{
-    return "leak:libfontconfig.so\n";
-}
-
-extern "C" const char *__lsan_default_options()
-{
-    return "print_suppressions=0";
-}
-
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QApplication(*argc, *argv); // kept for the whole run
+    new QCoreApplication(*argc, *argv); // kept for the whole run
     panel = new Panel;
     if (!panel->dir.isValid())
         std::abort();
-    std::atexit([] { panel->dir.remove(); }); // the window and the app are never torn down
+    std::atexit([] { panel->dir.remove(); }); // the session and the app are never torn down
     QFile ini(panel->dir.filePath(QStringLiteral("fuzz_replies.ini")));
     if (!ini.open(QIODevice::WriteOnly))
         std::abort();
     ini.write("1,\"9600\",\"-\",5,\"" + UcApp.toLatin1() + "\"\r\n\"PWM Out1(%):\",\"PWM Out2(%):\"\r\n");
     ini.close();
-    panel->window = new MainWindow(ExecutableIdentity{panel->dir.path(), QStringLiteral("fuzz_replies")},
-                                   panel->serial, panel->dialogs);
-    QObject::connect(panel->window, &MainWindow::replyHandled, [] { ++panel->handled; });
-    if (panel->window->state().UcApp != UcApp)
+    panel->session = new Session(ExecutableIdentity{panel->dir.path(), QStringLiteral("fuzz_replies")},
+                                 panel->link, panel->prompts);
+    panel->screen.watch(*panel->session);
+    QObject::connect(panel->session, &Session::replyHandled, [] { ++panel->handled; });
+    panel->session->start();
+    if (panel->session->state().ucApp != UcApp)
         std::abort();
-    // Fonts, palettes and label layouts are set up on first use: do that here, not during
-    // the first input, whose leak check would see it.
+    // What is set up on first use is set up here, not during the first input, whose leak
+    // check would see it.
     panel->serial.feedNow(UcApp.toLatin1() + "\rSV01=1\rSV11=1\rSV21=1\rSV11=&H7FFFFFFF\r-\r");
     QCoreApplication::sendPostedEvents();
     return 0;
@@ -163,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     p.handled = 0;
     p.serial.feedNow(bytes);
 
-    const LineAssembler &rx = p.window->RxLine();
+    const LineAssembler &rx = p.link.assembler();
     FUZZ_CHECK(p.serial.inBufferCount() == 0);
     FUZZ_CHECK(rx.pending().size() <= LineAssembler::MaxLine + 1);
     FUZZ_CHECK(rx.pendingTooLong() == (rx.pending().size() > LineAssembler::MaxLine));

@@ -1,34 +1,34 @@
 #pragma once
 
-#include "shell/dialogs.h"
+#include "shell/prompts.h"
 
 #include <QList>
 #include <QStringList>
 
-// Answers the program's questions from a script and records what was asked.
-class ScriptedDialogs final : public Dialogs
+// Answers the panel's questions from a script and records what was asked.
+class ScriptedPrompts final : public Prompts
 {
 public:
     struct ProgramEnded {};
 
     QList<Answer> noResponseAnswers; // taken in order; Yes when empty
-    QList<Answer> exitAnswers;
+    QList<Answer> exitAnswers;       // Cancel when empty
     int noResponseCount = 0;
     int exitCount = 0;
     QStringList refusals;
     bool ended = false;
 
-    Answer noResponse(QWidget *) override
+    Answer noResponse() override
     {
         ++noResponseCount;
         return noResponseAnswers.isEmpty() ? Answer::Yes : noResponseAnswers.takeFirst();
     }
-    Answer confirmExit(QWidget *) override
+    Answer confirmExit() override
     {
         ++exitCount;
         return exitAnswers.isEmpty() ? Answer::Cancel : exitAnswers.takeFirst();
     }
-    void saveRefused(QWidget *, const QString &reason) override { refusals << reason; }
+    void saveRefused(const QString &reason) override { refusals << reason; }
     [[noreturn]] void endProgram() override
     {
         ended = true;

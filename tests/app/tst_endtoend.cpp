@@ -1,9 +1,6 @@
 // The whole panel over a real pseudo-terminal against the virtual board.
-#include "link/qtserialcontrol.h"
+#include "support/program.h"
 #include "support/boardprocess.h"
-#include "support/scripteddialogs.h"
-#include "support/mainwindowtester.h"
-#include "shell/colors.h"
 
 #include <QApplication>
 #include <QDir>
@@ -27,9 +24,7 @@ constexpr int SearchTimeout = 6000; // first try after 2.5 s, then the reply
 struct Bench {
     QTemporaryDir dir;
     std::unique_ptr<BoardProcess> board;
-    std::unique_ptr<QtSerialControl> serial;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<Program> program;
 
     explicit Bench(const QStringList &boardArgs = {}, const QByteArray &settings = {})
     {
@@ -40,9 +35,7 @@ struct Bench {
                 f.write(settings);
         }
         startBoard(boardArgs);
-        serial = std::make_unique<QtSerialControl>(PortNaming(dir.path()));
-        window = std::make_unique<MainWindow>(ExecutableIdentity{dir.path(), u"pwmpanel"_s},
-                                              *serial, dialogs);
+        program = std::make_unique<Program>(dir.path(), u"pwmpanel"_s);
     }
     void startBoard(const QStringList &args = {})
     {
@@ -51,14 +44,13 @@ struct Bench {
             board = std::make_unique<BoardProcess>(link(), dir.filePath(u"board.log"_s), args);
     }
     QString link() const { return dir.filePath(u"ports/com1"_s); }
-    const MainWindow::Ui &ui() const { return window->ui(); }
+    const MainWindow::Ui &ui() const { return program->ui(); }
     QString status() const { return ui().lblStatus->text(); }
-    QColor color(quint32 c) const { return Colors::resolve(c, QApplication::palette()); }
     int highlighted() const
     {
         int found = 0;
         for (int n = 1; n <= 7; ++n)
-            if (ui().cmdFpwm[n]->palette().color(QPalette::Button) == color(Colors::Highlight))
+            if (ui().cmdFpwm[n]->palette().color(QPalette::Button) == QApplication::palette().color(QPalette::Highlight))
                 found = found ? -1 : n;
         return found;
     }
@@ -98,7 +90,7 @@ void TestEndToEnd::findsBoardReadsBackAndOperates()
     Bench b;
     QVERIFY(b.board->started());
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
-    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusFound));
+    QCOMPARE(b.program->window.statusColor(), MainWindow::colorOf(Session::StatusKind::Found));
     QCOMPARE(b.ui().lblDevCode->text(), u"Korvendi: uc=ORVIX7  pc=pwmpanel"_s);
 
     // Read-back: three queries 800 ms apart, answers on the labels and the buttons.
@@ -153,8 +145,8 @@ void TestEndToEnd::otherNameIsOnlyShown()
 {
     Bench b({u"--name"_s, u"OTHER"_s});
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"COM:1 Baud:9600 COM data: OTHER"_s, SearchTimeout);
-    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusReply));
-    QVERIFY(b.window->Timer1().isActive());
+    QCOMPARE(b.program->window.statusColor(), MainWindow::colorOf(Session::StatusKind::Reply));
+    QVERIFY(b.program->link.isSearching());
     QCOMPARE(b.ui().lblDevCode->text(), u"???"_s);
 }
 
@@ -163,8 +155,8 @@ void TestEndToEnd::silentBoardAlternates()
     Bench b({u"--silent"_s});
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Searching for uc code..."_s, 4000);
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"No response!"_s, 6000);
-    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusError));
-    QVERIFY(b.serial->portOpen());
+    QCOMPARE(b.program->window.statusColor(), MainWindow::colorOf(Session::StatusKind::Error));
+    QVERIFY(b.program->serial.portOpen());
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Searching for uc code..."_s, 3000);
 }
 
@@ -173,7 +165,7 @@ void TestEndToEnd::missingDeviceIsInvalidPort()
     Bench b({u"none"_s});
     QVERIFY(QFile::link(b.dir.filePath(u"gone"_s), b.link()));
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Invalid Port Number!"_s, 4000);
-    QCOMPARE(b.window->statusColor(), b.color(Colors::StatusError));
+    QCOMPARE(b.program->window.statusColor(), MainWindow::colorOf(Session::StatusKind::Error));
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"No response!"_s, 6000);
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Invalid Port Number!"_s, 3000);
 }
@@ -184,7 +176,7 @@ void TestEndToEnd::portHeldElsewhere()
     QSerialPort holder(QFileInfo(b.link()).canonicalFilePath());
     QVERIFY(holder.open(QIODevice::ReadWrite));
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Port already open!"_s, 4000);
-    QVERIFY(b.window->Timer1().isActive());
+    QVERIFY(b.program->link.isSearching());
     holder.close();
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, 4000);
 }
@@ -192,10 +184,10 @@ void TestEndToEnd::portHeldElsewhere()
 void TestEndToEnd::commandWithPortClosedAsks()
 {
     Bench b;
-    b.dialogs.noResponseAnswers = {Dialogs::Answer::Yes};
+    b.program->prompts.noResponseAnswers = {Prompts::Answer::Yes};
     b.ui().cmdSend1[1]->click(); // before the first search the port is closed
-    QCOMPARE(b.dialogs.noResponseCount, 1);
-    QVERIFY(b.window->Timer1().isActive());
+    QCOMPARE(b.program->prompts.noResponseCount, 1);
+    QVERIFY(b.program->link.isSearching());
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
 }
 
@@ -219,9 +211,9 @@ void TestEndToEnd::vanishedBoardThenBack()
     QVERIFY2(cpu < 0.5, qPrintable(u"%1 s CPU after the board vanished"_s.arg(cpu)));
 
     b.startBoard();
-    b.dialogs.noResponseAnswers = {Dialogs::Answer::Yes, Dialogs::Answer::Yes};
+    b.program->prompts.noResponseAnswers = {Prompts::Answer::Yes, Prompts::Answer::Yes};
     b.ui().cmd0posto[1]->click();
-    QCOMPARE(b.dialogs.noResponseCount, 2);
+    QCOMPARE(b.program->prompts.noResponseCount, 2);
     QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
 }
 
@@ -241,10 +233,7 @@ void TestEndToEnd::twoCopiesServeTwoBoards()
     BoardProcess board1(dir.filePath(u"ports/com1"_s), dir.filePath(u"one.log"_s));
     BoardProcess board2(dir.filePath(u"ports/com2"_s), dir.filePath(u"two.log"_s),
                         {u"--name"_s, u"BOARD2"_s});
-    QtSerialControl serial1{PortNaming(dir.path())}, serial2{PortNaming(dir.path())};
-    ScriptedDialogs dialogs1, dialogs2;
-    MainWindow panel1(ExecutableIdentity{dir.path(), u"pwmpanel"_s}, serial1, dialogs1);
-    MainWindow panel2(ExecutableIdentity{dir.path(), u"pwmpanel2"_s}, serial2, dialogs2);
+    Program panel1(dir.path(), u"pwmpanel"_s), panel2(dir.path(), u"pwmpanel2"_s);
 
     QTRY_COMPARE_WITH_TIMEOUT(panel1.ui().lblStatus->text(), u"Found: ORVIX7"_s, SearchTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(panel2.ui().lblStatus->text(), u"Found: BOARD2"_s, 2000);

@@ -1,10 +1,8 @@
 // Faults, end to end over pseudo-terminals: a board that vanishes or floods the line, a port
 // held by another panel, and a settings file whose writer is killed or refused.
-#include "link/qtserialcontrol.h"
+#include "support/program.h"
 #include "support/boardprocess.h"
-#include "support/scripteddialogs.h"
 #include "support/settingswriter.h"
-#include "shell/mainwindow.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -33,17 +31,8 @@ constexpr int SearchTimeout = 6000; // first try after 2.5 s, then the reply
 const QString Found = u"Found: ORVIX7"_s;
 
 // One panel under a name of its own, over the real serial layer.
-struct Panel {
-    QtSerialControl serial;
-    ScriptedDialogs dialogs;
-    MainWindow window;
-
-    Panel(const QString &dir, const QString &name)
-        : serial(PortNaming(dir)), window(ExecutableIdentity{dir, name}, serial, dialogs)
-    {
-    }
-    const MainWindow::Ui &ui() const { return window.ui(); }
-    QString status() const { return ui().lblStatus->text(); }
+struct Panel : Program {
+    using Program::Program;
     void send(int output, const QString &value)
     {
         ui().txtSV1[output]->setText(value);
@@ -133,17 +122,17 @@ void TestFaults::vanishedBoardIdlesAsksAndFindsItsSuccessor()
     QCOMPARE(p->status(), u"COM Port comm-error! 8034"_s);
 
     // The next command asks; Yes searches again, and a new board on the same link is found.
-    p->dialogs.noResponseAnswers = {Dialogs::Answer::Yes};
+    p->prompts.noResponseAnswers = {Prompts::Answer::Yes};
     p->send(1, u"42"_s);
-    QCOMPARE(p->dialogs.noResponseCount, 1);
-    QVERIFY(!p->dialogs.ended);
-    QVERIFY(p->window.Timer1().isActive());
+    QCOMPARE(p->prompts.noResponseCount, 1);
+    QVERIFY(!p->prompts.ended);
+    QVERIFY(p->link.isSearching());
     b.startBoard();
     QVERIFY(b.board->started());
     QTRY_COMPARE_WITH_TIMEOUT(p->status(), Found, SearchTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(b.board->timesOf(u"SV21?"_s).size(), 2, 4000);
     QCOMPARE(b.board->timesOf(u"I?"_s).size(), 2);
-    QCOMPARE(p->dialogs.noResponseCount, 1);
+    QCOMPARE(p->prompts.noResponseCount, 1);
 }
 
 // The board goes away and the operator's command is written before the panel has noticed:
@@ -157,11 +146,11 @@ void TestFaults::commandToAVanishedBoardAsks()
     QTRY_VERIFY_WITH_TIMEOUT(b.board->commands().contains(u"SV21?"_s), 4000);
 
     b.board->kill(); // waits for the process, running no events of ours
-    p->dialogs.noResponseAnswers = {Dialogs::Answer::Yes};
+    p->prompts.noResponseAnswers = {Prompts::Answer::Yes};
     p->ui().cmd50posto[1]->click();
-    QCOMPARE(p->dialogs.noResponseCount, 2); // the set command, then its PV01? query
+    QCOMPARE(p->prompts.noResponseCount, 2); // the set command, then its PV01? query
     QVERIFY(!p->status().startsWith(u"COM Port comm-error!"_s));
-    QVERIFY(p->window.Timer1().isActive());
+    QVERIFY(p->link.isSearching());
     QVERIFY(!p->serial.portOpen());
 }
 
@@ -174,11 +163,11 @@ void TestFaults::secondPanelWaitsForTheHeldPort()
 
     // Same folder, so the same port 1; another name, so another settings file.
     auto second = b.panel(u"panelB"_s);
-    QSignalSpy tries(&second->window.Timer1(), &QTimer::timeout);
+    QSignalSpy tries(&second->link, &BoardLink::searchFailed);
     QTRY_COMPARE_WITH_TIMEOUT(second->status(), u"Port already open!"_s, SearchTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(tries.size() >= 2, SearchTimeout); // and it keeps trying
     QCOMPARE(second->status(), u"Port already open!"_s);
-    QVERIFY(second->window.Timer1().isActive());
+    QVERIFY(second->link.isSearching());
     QVERIFY(first->serial.portOpen());
     QCOMPARE(b.board->timesOf(u"I?"_s).size(), 1); // nothing of the second got through
 
@@ -186,7 +175,7 @@ void TestFaults::secondPanelWaitsForTheHeldPort()
     QTRY_COMPARE_WITH_TIMEOUT(second->status(), Found, SearchTimeout);
     QCOMPARE(second->ui().lblDevCode->text(), u"Korvendi: uc=ORVIX7  pc=panelB"_s);
     QCOMPARE(b.board->timesOf(u"I?"_s).size(), 2);
-    QCOMPARE(second->dialogs.noResponseCount, 0);
+    QCOMPARE(second->prompts.noResponseCount, 0);
 }
 
 void TestFaults::floodingBoard()
@@ -200,7 +189,7 @@ void TestFaults::floodingBoard()
     // What the flood does to the window: lines handled, markup shown as text, the longest
     // pause of a 10 ms heartbeat and the largest unfinished line kept.
     int lines = 0, markup = 0;
-    connect(&p->window, &MainWindow::replyHandled, this, [&] {
+    connect(&p->session, &Session::replyHandled, this, [&] {
         ++lines;
         markup += p->status().contains(u"COM data: <b>x</b><img src=y>"_s);
     });
@@ -212,7 +201,7 @@ void TestFaults::floodingBoard()
     heartbeat.setInterval(10);
     connect(&heartbeat, &QTimer::timeout, this, [&] {
         worstGap = std::max(worstGap, sinceBeat.restart());
-        worstPending = std::max(worstPending, p->window.RxLine().pending().size());
+        worstPending = std::max(worstPending, p->link.assembler().pending().size());
     });
 
     // The first search's I? sets the flood off; the first search after it finds the board.
@@ -271,9 +260,7 @@ void TestFaults::killedSaveLeavesAWholeFile()
     }
 
     // And the panel takes it as a whole.
-    QtSerialControl serial{PortNaming(dir.path())};
-    ScriptedDialogs dialogs;
-    const MainWindow w(ExecutableIdentity{dir.path(), u"pwmpanel"_s}, serial, dialogs);
+    const Program w(dir.path(), u"pwmpanel"_s);
     const StoredSettings saved = SettingsFile::parse(*SettingsFile::load(ini)).values;
     QCOMPARE(w.ui().lblName1[1]->text(), saved.userLabel1);
     QCOMPARE(w.ui().txtSet1[4]->text(), QString::number(saved.sTime));
@@ -300,9 +287,8 @@ void TestFaults::refusedSaveKeepsTheOldFile()
     else
         QVERIFY(SettingsFile::save(ini, SettingsWriter::content(0), nullptr));
     const QByteArray old = fileBytes(ini);
-    QtSerialControl serial{PortNaming(dir.path())};
-    ScriptedDialogs dialogs;
-    MainWindow w(ExecutableIdentity{dir.path(), u"pwmpanel"_s}, serial, dialogs);
+    Program w(dir.path(), u"pwmpanel"_s);
+    ScriptedPrompts &dialogs = w.prompts;
     const QString label = w.ui().lblName1[1]->text();
     w.ui().cmdSet->click();
     w.ui().txtTempName[1]->setText(u"Heater"_s);

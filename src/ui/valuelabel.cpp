@@ -3,10 +3,9 @@
 #include <QPainter>
 #include <QTextLayout>
 
-ValueLabel::ValueLabel(const QString &description, QWidget *parent) : QLabel(parent)
+ValueLabel::ValueLabel(QWidget *parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
-    setAccessibleDescription(description);
     m_nameUpdate.setSingleShot(true);
     m_nameUpdate.setInterval(250);
     connect(&m_nameUpdate, &QTimer::timeout, this, &ValueLabel::endQuietInterval);

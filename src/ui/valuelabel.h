@@ -13,7 +13,7 @@ class ValueLabel : public QLabel
 {
     Q_OBJECT
 public:
-    ValueLabel(const QString &description, QWidget *parent);
+    explicit ValueLabel(QWidget *parent = nullptr);
 
     void setValue(const QString &text);
     void setWrapAnywhere(bool on) { m_wrapAnywhere = on; }

@@ -1,12 +1,16 @@
-#include "dialogs.h"
-#include "executable.h"
+// The program: the serial port, the session that decides and the window that shows it.
+#include "link/boardlink.h"
+#include "link/pacingwait.h"
 #include "link/qtserialcontrol.h"
-#include "mainwindow.h"
+#include "shell/executable.h"
+#include "shell/session.h"
+#include "ui/mainwindow.h"
+#include "ui/messageboxprompts.h"
 
 #include <QApplication>
 #include <QIcon>
+
 #include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -34,13 +38,18 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     MainWindow::prepareApplication();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/shell/icons/pwmpanel.png")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/icons/pwmpanel.png")));
 
     const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(
         QString::fromLocal8Bit(argv[0]), QCoreApplication::applicationDirPath());
     QtSerialControl serial{PortNaming(exe.dir)};
-    MessageBoxDialogs dialogs;
-    MainWindow window(exe, serial, dialogs);
+    EventLoopPacer pacer;
+    BoardLink link(serial, pacer);
+    MessageBoxPrompts prompts;
+    Session session(exe, link, prompts);
+    MainWindow window(session);
+    prompts.setWindow(&window);
+    session.start();
     window.showCentred();
     return app.exec();
 }

@@ -1,0 +1,130 @@
+#include "boardlink.h"
+
+#include "pacingwait.h"
+#include "serialcontrol.h"
+
+BoardLink::BoardLink(SerialControl &serial, Pacer &pacer, QObject *parent)
+    : QObject(parent), m_serial(serial), m_pacer(pacer),
+      m_search(QStringLiteral("Timer1"), SearchInterval, this, [this] { searchStep(); }),
+      m_replyTimeout(QStringLiteral("TimerCom"), ReplyTimeout, this, [this] { replyTimeoutExpired(); })
+{
+    connect(&m_serial, &SerialControl::onComm, this, &BoardLink::receive);
+    connect(&m_serial, &SerialControl::linkLost, this, &BoardLink::linkLost);
+    connect(&m_serial, &SerialControl::writeFailed, this,
+            [this] { emit writeRefused(m_lastWriter); });
+}
+
+int BoardLink::setPort(int number)
+{
+    return m_serial.setCommPort(number);
+}
+
+int BoardLink::setSpeed(const QString &baud)
+{
+    m_baud = baud;
+    return m_serial.setSettings(baud + QStringLiteral(",N,8,1"));
+}
+
+void BoardLink::startSearch()
+{
+    m_search.setEnabled(true);
+}
+
+void BoardLink::stopSearch()
+{
+    m_search.setEnabled(false);
+}
+
+void BoardLink::searchStep()
+{
+    int rc = m_serial.setSettings(m_baud + QStringLiteral(",n,8,1"));
+    if (rc == SerialCode::Ok)
+        rc = m_serial.setHandshaking(0);
+    if (rc != SerialCode::Ok)
+        return emit searchFailed(rc);
+
+    emit searching();
+    m_replyTimeout.setEnabled(true);
+
+    if (!m_serial.portOpen())
+        rc = m_serial.setPortOpen(true);
+    if (rc == SerialCode::Ok)
+        rc = m_serial.setDTREnable(false);
+    if (rc == SerialCode::Ok)
+        rc = m_serial.setRTSEnable(false);
+    if (rc == SerialCode::Ok)
+        rc = m_serial.setRThreshold(1);
+    if (rc == SerialCode::Ok)
+        rc = m_serial.setInputLen(1);
+    if (rc == SerialCode::Ok) {
+        m_lastWriter = Writer::Search;
+        rc = m_serial.output(Protocol::frame(Protocol::Identify));
+    }
+    if (rc != SerialCode::Ok)
+        emit searchFailed(rc);
+}
+
+void BoardLink::replyTimeoutExpired()
+{
+    m_replyTimeout.setEnabled(false);
+    emit replyTimedOut();
+}
+
+bool BoardLink::transmit(const QString &command)
+{
+    m_lastWriter = Writer::Sender;
+    return m_serial.output(Protocol::frame(command)) == SerialCode::Ok;
+}
+
+int BoardLink::writeDirect(const QString &command)
+{
+    m_lastWriter = Writer::Direct;
+    return m_serial.output(Protocol::frame(command));
+}
+
+void BoardLink::pause()
+{
+    m_pacer.pause();
+}
+
+bool BoardLink::isOpen() const
+{
+    return m_serial.portOpen();
+}
+
+void BoardLink::close()
+{
+    if (m_serial.portOpen())
+        m_serial.setPortOpen(false);
+}
+
+void BoardLink::shutDown()
+{
+    close();
+    m_search.setEnabled(false);
+    m_replyTimeout.setEnabled(false);
+}
+
+// Everything waiting is read and split into lines; each line is handled before the next.
+void BoardLink::receive()
+{
+    if (m_serial.commEvent() != SerialControl::EventReceive)
+        return;
+    const LineAssembler::Sink sink = [this](const LineAssembler::Line &line) { handleLine(line); };
+    QByteArray chunk = m_serial.input(); // the first read does not look at the count
+    for (;;) {
+        m_assembler.feed(chunk, sink);
+        if (m_serial.inBufferCount() == 0)
+            break;
+        chunk = m_serial.input();
+    }
+}
+
+void BoardLink::handleLine(const LineAssembler::Line &line)
+{
+    m_replyTimeout.setEnabled(false);
+    const Protocol::Reply reply = Protocol::decode(line.bytes, line.tooLong, m_expectedName);
+    if (reply.identifies)
+        m_search.setEnabled(false);
+    emit replyReceived(reply);
+}

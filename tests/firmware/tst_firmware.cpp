@@ -267,6 +267,9 @@ void TestFirmware::lineRules_data()
         << "i?\rsv11?\rSV11\rSV31=5\rSV11?x\rPV03?\rPV01\rI? \r\r\rI?\r"_ba << "ORVIX7\r"_ba << false;
     QTest::newRow("overlong line dropped whole")
         << QByteArray(40, 'A') + "SV11=50\rSV11?\r"_ba << "SV11=0\r"_ba << false;
+    // More answers than the send queue holds: the command loop waits for room, none is lost.
+    QTest::newRow("answers queue up") << "I?\r"_ba.repeated(40) << "ORVIX7\r"_ba.repeated(40)
+                                      << false;
     QTest::newRow("NUL in a line drops it") << "SV11=5\0"_ba + "0\rSV11?\r"_ba << "SV11=0\r"_ba << false;
 
     // A burst far beyond what the firmware can queue, of every byte value, CR and LF

@@ -135,6 +135,12 @@ class UartBridge
 public:
     explicit UartBridge(avr_t *avr)
     {
+        // No copy of the output on the console, and no real-time naps when the firmware
+        // polls the status register: we pace, and standard output carries our reports.
+        std::uint32_t flags = 0;
+        avr_ioctl(avr, AVR_IOCTL_UART_GET_FLAGS('0'), &flags);
+        flags &= ~std::uint32_t(AVR_UART_FLAG_STDIO | AVR_UART_FLAG_POLL_SLEEP);
+        avr_ioctl(avr, AVR_IOCTL_UART_SET_FLAGS('0'), &flags);
         const std::uint32_t uart = AVR_IOCTL_UART_GETIRQ('0');
         m_input = avr_io_getirq(avr, uart, UART_IRQ_INPUT);
         avr_irq_register_notify(avr_io_getirq(avr, uart, UART_IRQ_OUTPUT), onOutput, this);

@@ -26,6 +26,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -38,6 +39,17 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+// For builds with LeakSanitizer: the emulator keeps tables that avr_terminate() does not
+// free; they live until the process ends anyway.
+extern "C" const char *__lsan_default_suppressions()
+{
+    return "leak:libsimavr.so\n";
+}
+extern "C" const char *__lsan_default_options()
+{
+    return "print_suppressions=0";
+}
 
 namespace {
 
@@ -386,5 +398,13 @@ int main(int argc, char **argv)
     close(slave);
     close(master);
     avr_terminate(avr);
+    // What the firmware reader allocated; the emulator copied the image it needed.
+    for (std::uint32_t i = 0; i < firmware.symbolcount; ++i)
+        std::free(firmware.symbol[i]);
+    std::free(firmware.symbol);
+    std::free(firmware.flash);
+    std::free(firmware.eeprom);
+    std::free(firmware.fuse);
+    std::free(firmware.lockbits);
     return status;
 }

@@ -8,7 +8,7 @@ namespace {
 
 // ATmega328P data-space addresses and bits.
 constexpr std::uint16_t TCCR2A = 0xB0, TCCR2B = 0xB1, OCR2A = 0xB3, OCR2B = 0xB4;
-constexpr std::uint16_t DDRB = 0x24, DDRD = 0x2A;
+constexpr std::uint16_t DDRB = 0x24, PORTB = 0x25, DDRD = 0x2A, PORTD = 0x2B;
 constexpr std::uint8_t WGM20 = 0x01, WGM21 = 0x02, WGM22 = 0x08, CS2 = 0x07;
 constexpr int Top = 255;
 constexpr int Prescalers[8] = {0, 1, 8, 32, 64, 128, 256, 1024};
@@ -78,7 +78,7 @@ avr_cycle_count_t Timer2Pwm::onHalf(avr_t *avr, avr_cycle_count_t when, void *pa
         avr_cycle_timer_cancel(avr, onEdge, &out);
         const int mode = self->compareMode(out);
         if (mode < 2) {
-            self->drive(out, false); // the port bit; the firmware leaves it low
+            self->drive(out, avr->data[out.index == 0 ? PORTB : PORTD] & 0x08); // the port bit
             continue;
         }
         if (atTop)

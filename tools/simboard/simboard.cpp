@@ -37,6 +37,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <termios.h>
 #include <unistd.h>
 
@@ -299,6 +302,10 @@ int main(int argc, char **argv)
     for (const int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+#ifdef __linux__
+    // A test that dies without stopping us must not leave an emulated board running.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+#endif
 
     avr_global_logger_set(logToStderr);
     elf_firmware_t firmware{};

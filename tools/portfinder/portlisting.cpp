@@ -1,0 +1,117 @@
+#include "portlisting.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int HighestFixed = 96; // ttyS 1..32, ttyUSB 33..64, ttyACM 65..96
+
+int comNumber(const QString &name)
+{
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = com.match(name);
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
+} // namespace
+
+QList<PortEntry> listPorts(const PortSources &sources, bool all)
+{
+    QSet<int> numbers;
+    for (int n = 1; n <= HighestFixed; ++n)
+        numbers.insert(n);
+    for (int n : sources.linkNumbers)
+        numbers.insert(n);
+    for (const SystemPort &p : sources.systemPorts)
+        if (const int n = comNumber(p.portName))
+            numbers.insert(n);
+    QList<int> sorted(numbers.begin(), numbers.end());
+    std::sort(sorted.begin(), sorted.end());
+
+    QList<PortEntry> out;
+    for (int n : sorted) {
+        PortEntry e;
+        e.number = n;
+        e.device = sources.naming.deviceFor(n);
+        e.present = !e.device.isEmpty() && sources.present(e.device);
+        if (!e.present && !all)
+            continue;
+        for (const SystemPort &p : sources.systemPorts) {
+            if (p.systemLocation != e.device && p.portName != e.device)
+                continue;
+            e.description = p.description;
+            e.manufacturer = p.manufacturer;
+            e.serialNumber = p.serialNumber;
+            e.vendorId = p.vendorId;
+            e.productId = p.productId;
+        }
+        if (e.present && QFileInfo(e.device).fileName().startsWith(QLatin1String("ttyS"))) {
+            const std::optional<bool> fitted = sources.probe(e.device);
+            e.chip = !fitted ? PortEntry::Chip::Unreadable
+                     : *fitted ? PortEntry::Chip::Fitted
+                               : PortEntry::Chip::Unfitted;
+        }
+        out.append(e);
+    }
+    return out;
+}
+
+QList<int> linkNumbersIn(const QString &folder)
+{
+    static const QRegularExpression com(QStringLiteral("^com([1-9][0-9]{0,8})$"));
+    QList<int> out;
+    const QDir ports(folder + QLatin1String("/ports"));
+    const QStringList names = ports.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString &name : names) {
+        const QRegularExpressionMatch m = com.match(name);
+        if (m.hasMatch())
+            out.append(m.captured(1).toInt());
+    }
+    return out;
+}
+
+QString formatPorts(const QList<PortEntry> &entries)
+{
+    QString out = QStringLiteral("Port  Device               What is there\n");
+    for (const PortEntry &e : entries) {
+        QStringList what;
+        if (e.device.isEmpty()) {
+            what << QStringLiteral("names no port");
+        } else if (!e.present) {
+            what << QStringLiteral("no such device");
+        } else {
+            if (!e.description.isEmpty())
+                what << e.description;
+            if (!e.manufacturer.isEmpty())
+                what << QStringLiteral("made by ") + e.manufacturer;
+            if (e.vendorId && e.productId)
+                what << QStringLiteral("USB %1:%2")
+                            .arg(*e.vendorId, 4, 16, QLatin1Char('0'))
+                            .arg(*e.productId, 4, 16, QLatin1Char('0'));
+            if (!e.serialNumber.isEmpty())
+                what << QStringLiteral("serial number ") + e.serialNumber;
+            switch (e.chip) {
+            case PortEntry::Chip::Fitted: what << QStringLiteral("a UART answers"); break;
+            case PortEntry::Chip::Unfitted: what << QStringLiteral("no UART behind it"); break;
+            case PortEntry::Chip::Unreadable: what << QStringLiteral("cannot be opened"); break;
+            case PortEntry::Chip::NotProbed:
+                if (e.vendorId)
+                    what << QStringLiteral("not opened (opening resets most boards)");
+                break;
+            }
+            if (what.isEmpty())
+                what << QStringLiteral("present");
+        }
+        out += QStringLiteral("%1  %2 %3\n")
+                   .arg(e.number, 4)
+                   .arg(e.device.isEmpty() ? QStringLiteral("-") : e.device, -20)
+                   .arg(what.join(QLatin1String("; ")));
+    }
+    return out;
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "link/portnaming.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// What the port finder knows about one port number: the device the panel would open for
+// it, and what is there.
+struct PortEntry {
+    enum class Chip {
+        NotProbed,  // not opened: a USB node, or nothing there
+        Fitted,     // a UART answers behind the node
+        Unfitted,   // the node exists but no UART is behind it
+        Unreadable, // the node could not be opened
+    };
+
+    int number = 0;
+    QString device; // empty: the number names no port
+    bool present = false;
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    std::optional<quint16> vendorId;
+    std::optional<quint16> productId;
+    Chip chip = Chip::NotProbed;
+};
+
+// The serial ports the system reports (from QSerialPortInfo), as plain values.
+struct SystemPort {
+    QString portName; // ttyUSB0, COM3
+    QString systemLocation;
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    std::optional<quint16> vendorId;
+    std::optional<quint16> productId;
+};
+
+struct PortSources {
+    PortNaming naming;
+    QList<SystemPort> systemPorts;
+    std::function<bool(const QString &)> present;                // whether a device exists
+    std::function<std::optional<bool>(const QString &)> probe;   // SerialNode::probe
+    QList<int> linkNumbers;                                      // N of each ports/comN
+};
+
+// One entry per port number the panel understands (1 to 96, any number with a link beside
+// the panel, any COMn the system reports), in ascending order; only present devices
+// unless `all`. Only ttyS nodes are probed: opening a USB node asserts DTR, which resets
+// most boards.
+QList<PortEntry> listPorts(const PortSources &sources, bool all);
+
+// The N of each ports/comN entry in folder/ports.
+QList<int> linkNumbersIn(const QString &folder);
+
+// One line per entry, for the terminal.
+QString formatPorts(const QList<PortEntry> &entries);

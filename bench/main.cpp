@@ -6,7 +6,10 @@
 
 #include <QApplication>
 
+#include <algorithm>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 
@@ -16,9 +19,14 @@ using namespace std::chrono_literals;
 
 void usage(std::FILE *to)
 {
-    std::fputs("usage: pwmbench [--quick] [--only startup|idle|flood|latency|pacing]\n"
-               "  --quick   idle cost over 5 s instead of 30 s, fewer start-ups (smoke run)\n"
-               "  --only    run one scenario (for profiling)\n",
+    std::fputs("usage: pwmbench [--quick] [--only startup|idle|highlight|flood|latency|pacing|soak]\n"
+               "                [--seconds N] [--rate N] [--warmup N] [--changes N]\n"
+               "  --quick    idle cost over 5 s instead of 30 s, fewer start-ups (smoke run)\n"
+               "  --only     run one scenario (for profiling); soak runs only when named\n"
+               "  --seconds  soak length in seconds (600)\n"
+               "  --rate     soak reply lines a second (2000)\n"
+               "  --warmup   soak seconds before growth is counted (30, at most a quarter of the run)\n"
+               "  --changes  painted highlight changes after the warm-up (10000)\n",
                to);
 }
 
@@ -49,8 +57,28 @@ int main(int argc, char *argv[])
 
     bool quick = false;
     QString only; // one scenario, for profiling
+    SoakOptions soakOptions;
+    int warmup = -1;
+    int changes = 10000;
+    // Options with a whole number: name, where it goes, its least value.
+    const struct {
+        const char *name;
+        int *value;
+        int least;
+    } numbers[] = {{"--seconds", &soakOptions.seconds, 1}, {"--rate", &soakOptions.rate, 1},
+                   {"--warmup", &warmup, 0}, {"--changes", &changes, 1}};
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--quick") == 0) {
+        const auto numeric = std::find_if(std::begin(numbers), std::end(numbers),
+                                          [&](const auto &n) { return std::strcmp(argv[i], n.name) == 0; });
+        if (numeric != std::end(numbers)) {
+            char *end = nullptr;
+            const long v = i + 1 < argc ? std::strtol(argv[++i], &end, 10) : -1;
+            if (!end || *end != '\0' || v < numeric->least || v > 1'000'000'000) {
+                usage(stderr);
+                return 2;
+            }
+            *numeric->value = int(v);
+        } else if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             only = QString::fromLocal8Bit(argv[++i]);
@@ -63,6 +91,8 @@ int main(int argc, char *argv[])
         }
     }
     const auto wanted = [&only](const char *name) { return only.isEmpty() || only == QLatin1String(name); };
+    soakOptions.interval = std::min(10, soakOptions.seconds);
+    soakOptions.warmupSeconds = warmup >= 0 ? warmup : std::min(30, soakOptions.seconds / 4);
     // Headless unless told otherwise, here and in the start-up probes.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
@@ -73,8 +103,9 @@ int main(int argc, char *argv[])
     }
 
     // Measured in an order that keeps them apart (start-up before this process has a window,
-    // memory before the flood has grown the heap); shown in the order of the table.
-    Rows startup, idle, flood, latency, pacing;
+    // memory before the flood has grown the heap, the highlight changes on a panel of their
+    // own); shown in the order of the table.
+    Rows startup, idle, highlight, flood, latency, pacing, soak;
     if (wanted("startup")) {
         progress("start-up");
         startup = benchStartup(self, quick ? 3 : 7);
@@ -86,6 +117,11 @@ int main(int argc, char *argv[])
         progress(quick ? "idle cost (5 s)" : "idle cost (30 s)");
         BenchPanel panel(1);
         idle = benchIdle(panel, quick ? 5s : 30s);
+    }
+    if (wanted("highlight")) {
+        progress("highlight changes");
+        BenchPanel panel(0);
+        highlight = benchHighlight(panel, changes);
     }
     if (wanted("flood") || wanted("latency")) {
         BenchPanel panel(0);
@@ -103,9 +139,14 @@ int main(int argc, char *argv[])
         progress("pacing wait");
         pacing = benchPacing(200);
     }
+    if (only == QLatin1String("soak")) { // long: only when asked for
+        progress(qPrintable(QStringLiteral("soak (%1 s at %2 lines/s)").arg(soakOptions.seconds).arg(soakOptions.rate)));
+        BenchPanel panel(1);
+        soak = benchSoak(panel, soakOptions);
+    }
 
     Rows rows;
-    for (const Rows *part : {&flood, &latency, &pacing, &idle, &startup})
+    for (const Rows *part : {&flood, &latency, &pacing, &idle, &highlight, &soak, &startup})
         rows.insert(rows.end(), part->begin(), part->end());
     printTable(rows);
     return allMet(rows) ? 0 : 1;

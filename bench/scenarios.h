@@ -25,5 +25,18 @@ Rows benchFlood(BenchPanel &panel, bool connected, qsizetype bytes);
 // `replies` single read-back replies, each timed from the board's write to shown.
 Rows benchLatency(BenchPanel &panel, bool connected, int replies);
 
+// A chatty board for a long time: resident memory and CPU printed every `interval` seconds,
+// growth after the warm-up against its target.
+struct SoakOptions {
+    int seconds = 600;
+    int rate = 2000;         // reply lines a second
+    int interval = 10;       // seconds between printed samples
+    int warmupSeconds = 30;  // growth is counted from the sample at or after this
+};
+Rows benchSoak(BenchPanel &panel, const SoakOptions &options);
+
+// `changes` frequency highlight changes after a warm-up, each written alone and painted.
+Rows benchHighlight(BenchPanel &panel, int changes);
+
 // `waits` pacing waits, and a busy processEvents loop of the same length for comparison.
 Rows benchPacing(int waits);

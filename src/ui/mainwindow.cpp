@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "colors.h"
+#include "facebutton.h"
 #include "layout.h"
 
 #include <QApplication>
@@ -102,7 +103,7 @@ QWidget *createControl(const Layout::Control &c, QWidget *parent)
         break;
     }
     case Kind::Button: {
-        auto *b = new QPushButton(c.text, parent);
+        auto *b = new FaceButton(c.text, parent);
         b->setAutoDefault(false);
         w = b;
         break;

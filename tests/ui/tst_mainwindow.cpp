@@ -7,7 +7,10 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QStyleFactory>
+#include <QStyleOption>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -60,6 +63,7 @@ private slots:
     void statusColours_data();
     void statusColours();
     void sessionReachesEveryControl();
+    void highlightChangesReuseStylePalettes();
     void operatorInputReachesTheSession();
     void helpAndSettingsViews();
     void tabOrderFollowsTheView();
@@ -231,6 +235,50 @@ void TestMainWindow::sessionReachesEveryControl()
     u.cmdEnableFreq->click();
     QVERIFY(!u.FrameF1->isEnabled());
     QCOMPARE(u.cmdEnableFreq->text(), u"Enable Set Pwm Freq."_s);
+}
+
+// What the style is given for each button face it draws: the palette's identity, which keys
+// its cached faces, and the face colour.
+class FaceRecorder : public QProxyStyle
+{
+public:
+    FaceRecorder() : QProxyStyle(QStyleFactory::create(u"Fusion"_s)) {}
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        if (element == PE_PanelButtonCommand) {
+            keys[widget].insert(option->palette.cacheKey());
+            lastFace[widget] = option->palette.color(QPalette::Button);
+        }
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+    mutable QHash<const QWidget *, QSet<qint64>> keys;
+    mutable QHash<const QWidget *, QColor> lastFace;
+};
+
+// A board that keeps changing its reported frequency must not grow the style's cache of
+// button faces: plain and highlighted, one palette each, however often they take turns.
+void TestMainWindow::highlightChangesReuseStylePalettes()
+{
+    FaceRecorder style; // outlives the buttons that use it
+    PanelFixture p;
+    const auto &u = p.ui();
+    for (int n = 1; n <= 7; ++n)
+        u.cmdFpwm[n]->setStyle(&style);
+    for (int k = 0; k < 160; ++k) {
+        p.serial.feedNow("SV01=" + QByteArray::number(k % 8) + '\r'); // 0: none highlighted
+        for (int n = 1; n <= 7; ++n)
+            u.cmdFpwm[n]->grab();
+    }
+    const QPalette app = QApplication::palette();
+    for (int n = 1; n <= 7; ++n) {
+        const QPushButton *b = u.cmdFpwm[n];
+        QVERIFY2(style.keys.value(b).size() <= 2,
+                 qPrintable(u"button %1: %2 palettes"_s.arg(n).arg(style.keys.value(b).size())));
+        const QColor expected = app.color(n == 7 ? QPalette::Highlight : QPalette::Button);
+        QCOMPARE(b->palette().color(QPalette::Button), expected); // the last report was SV01=7
+        QCOMPARE(style.lastFace.value(b), expected);
+    }
 }
 
 void TestMainWindow::operatorInputReachesTheSession()

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <clocale>
 #include <ctime>
 
 using namespace Qt::StringLiterals;
@@ -83,6 +84,7 @@ private slots:
     void pollsEveryTwoSecondsWithSTimeOne();
     void vanishedBoardThenBack();
     void twoCopiesServeTwoBoards();
+    void numbersOnTheDesktopsLocale();
 };
 
 void TestEndToEnd::findsBoardReadsBackAndOperates()
@@ -253,6 +255,31 @@ void TestEndToEnd::twoCopiesServeTwoBoards()
     QCOMPARE(two.readAll(), "2,\"9600\",\"-\",0,\"BOARD2\"\r\n\"Pump\",\"d\"\r\n"_ba);
     QCOMPARE(panel1.ui().lblStatus->text(), u"Found: ORVIX7"_s);
     QTRY_COMPARE_WITH_TIMEOUT(panel2.ui().lblStatus->text(), u"Found: BOARD2"_s, SearchTimeout);
+}
+
+// The whole panel on the desktop's locale. CTest runs this once more as
+// tst_endtoend_decimal_comma, on a German desktop (decimal comma) with the locale generated
+// for it: only the typed setpoints follow the desktop; the board's numbers never do.
+void TestEndToEnd::numbersOnTheDesktopsLocale()
+{
+    const bool comma = qEnvironmentVariableIsSet("PWM_DECIMAL_COMMA");
+    if (comma) {
+        // Fail, never pass unseen, when the run is not on the locale it is meant for.
+        QCOMPARE(QByteArray(std::localeconv()->decimal_point), QByteArray(","));
+        QCOMPARE(QLocale::system().decimalPoint(), u","_s);
+    }
+    Bench b;
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(b.highlighted(), 3, 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(b.ui().lblDis1[2]->text(), u"0"_s, 3000);
+
+    b.ui().txtSV1[1]->setText(comma ? u"2,5"_s : u"2.5"_s);
+    b.ui().cmdSend1[1]->click();
+    QTRY_COMPARE(b.ui().lblDis1[1]->text(), u"2"_s);
+    b.ui().txtSV1[2]->setText(comma ? u"99,5"_s : u"99.5"_s);
+    b.ui().cmdSend1[2]->click();
+    QTRY_COMPARE(b.ui().lblDis1[2]->text(), u"100"_s);
+    QCOMPARE(b.board->commands().mid(4), (QStringList{u"SV11=2"_s, u"SV21=100"_s}));
 }
 
 QTEST_MAIN(TestEndToEnd)

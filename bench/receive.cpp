@@ -123,7 +123,7 @@ Rows benchFlood(BenchPanel &panel, bool connected, qsizetype size)
     QEventLoop loop;
     const QMetaObject::Connection counting = QObject::connect(panel.session.get(), &Session::replyHandled, [&] {
         ++handled;
-        if (ui.lblStatus->text() == u"???")
+        if (panel.session->statusText() == u"???")
             ++unhandled;
         if (handled == flood.lines) {
             lastHandled = Clock::now();
@@ -214,7 +214,7 @@ Rows benchLatency(BenchPanel &panel, bool connected, int replies)
     int finishedUpTo = 0; // replies [0, finishedUpTo) are shown and painted; under mutex
     const auto valueOf = [](int k) { return QString::number(k + 1); };
 
-    const QMetaObject::Connection onHandled = QObject::connect(panel.session.get(), &Session::replyHandled, [&] {
+    const QMetaObject::Connection onHandled = QObject::connect(panel.window.get(), &MainWindow::pendingShown, [&] {
         const int k = current;
         if (k >= 0 && !wasShown[k] && label->text() == valueOf(k)) {
             shown[k] = Clock::now();

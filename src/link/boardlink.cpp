@@ -105,19 +105,13 @@ void BoardLink::shutDown()
     m_replyTimeout.setEnabled(false);
 }
 
-// Everything waiting is read and split into lines; each line is handled before the next.
+// Everything waiting is read at once and split into lines; each line is handled before the
+// next. (Taken all at once, the bytes make the same lines as taken InputLen at a time.)
 void BoardLink::receive()
 {
     if (m_serial.commEvent() != SerialControl::EventReceive)
         return;
-    const LineAssembler::Sink sink = [this](const LineAssembler::Line &line) { handleLine(line); };
-    QByteArray chunk = m_serial.input(); // the first read does not look at the count
-    for (;;) {
-        m_assembler.feed(chunk, sink);
-        if (m_serial.inBufferCount() == 0)
-            break;
-        chunk = m_serial.input();
-    }
+    m_assembler.feed(m_serial.inputAll(), [this](const LineAssembler::Line &line) { handleLine(line); });
 }
 
 void BoardLink::handleLine(const LineAssembler::Line &line)

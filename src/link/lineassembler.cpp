@@ -8,23 +8,29 @@ void LineAssembler::feed(QByteArrayView bytes, const Sink &sink)
         const char *stop = p;
         while (stop != end && *stop != '\r' && *stop != '\n')
             ++stop;
+        const qsizetype length = stop - p;
 
-        // Keep one byte past MaxLine so the line is known to be too long.
-        const qsizetype room = MaxLine + 1 - m_line.size();
-        const qsizetype take = qMin<qsizetype>(room, stop - p);
-        if (take > 0)
-            m_line.append(p, take);
-        if (m_line.size() > MaxLine)
-            m_tooLong = true;
-
+        if (stop != end && *stop == '\r' && m_line.isEmpty() && length > 0 && length <= MaxLine) {
+            // A whole line within these bytes is handed on where it stands.
+            if (sink)
+                sink(Line{QByteArrayView(p, length), false});
+        } else {
+            // Keep one byte past MaxLine so the line is known to be too long.
+            const qsizetype room = MaxLine + 1 - m_line.size();
+            const qsizetype take = qMin<qsizetype>(room, length);
+            if (take > 0)
+                m_line.append(p, take);
+            if (m_line.size() > MaxLine)
+                m_tooLong = true;
+            if (stop != end && *stop == '\r' && !m_line.isEmpty()) {
+                if (sink)
+                    sink(Line{m_line, m_tooLong});
+                m_line.resize(0);
+                m_tooLong = false;
+            }
+        }
         if (stop == end)
             break;
-        if (*stop == '\r' && !m_line.isEmpty()) {
-            if (sink)
-                sink(Line{m_line, m_tooLong});
-            m_line.resize(0);
-            m_tooLong = false;
-        }
         p = stop + 1;
     }
 }

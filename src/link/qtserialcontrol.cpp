@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -200,6 +201,14 @@ QByteArray QtSerialControl::input()
         m_in.clear();
         m_inPos = 0;
     }
+    return taken;
+}
+
+QByteArray QtSerialControl::inputAll()
+{
+    QByteArray taken = m_inPos > 0 ? m_in.mid(m_inPos) : std::exchange(m_in, QByteArray());
+    m_in.clear();
+    m_inPos = 0;
     return taken;
 }
 

@@ -36,6 +36,7 @@ public:
     int setInputLen(int count) override;
     int output(const QByteArray &bytes) override;
     QByteArray input() override;
+    QByteArray inputAll() override;
     int inBufferCount() const override;
     int commEvent() const override { return m_event; }
 

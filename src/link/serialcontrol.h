@@ -41,6 +41,7 @@ public:
     virtual int setInputLen(int count) = 0;            // bytes per input(); 0: all waiting
     virtual int output(const QByteArray &bytes) = 0;   // one write, in order; a refusal closes the port
     virtual QByteArray input() = 0;                    // takes up to InputLen waiting bytes
+    virtual QByteArray inputAll() = 0;                 // takes every waiting byte at once
     virtual int inBufferCount() const = 0;
     virtual int commEvent() const = 0;
 

@@ -86,6 +86,8 @@ void Session::loadSettings()
 bool Session::applySettings()
 {
     const State &s = m_state;
+    m_replyPrefix = QStringLiteral("COM:") + QString::number(s.comPort) + QStringLiteral(" Baud:")
+                    + s.baud + QStringLiteral(" COM data: ");
     const bool accepted = m_link.setPort(s.comPort) == SerialCode::Ok
                           && m_link.setSpeed(s.baud) == SerialCode::Ok;
     m_link.setExpectedName(s.ucApp);
@@ -201,10 +203,8 @@ void Session::onReply(const Protocol::Reply &reply)
 {
     StatusKind kind = StatusKind::Reply;
     QString text;
-    if (!reply.text.isEmpty()) {
-        text = QStringLiteral("COM:") + QString::number(m_state.comPort) + QStringLiteral(" Baud:")
-               + m_state.baud + QStringLiteral(" COM data: ") + reply.text;
-    }
+    if (!reply.text.isEmpty())
+        text = m_replyPrefix + reply.text;
     if (reply.identifies) {
         emit deviceCodeChanged(QStringLiteral("Korvendi: uc=") + reply.text + QStringLiteral("  pc=")
                                + m_exe.baseName);

@@ -119,6 +119,7 @@ private:
     State m_state;
     FrequencySelector m_frequency;
     int m_highlighted = 0;
+    QString m_replyPrefix; // "COM:1 Baud:9600 COM data: ", as the settings say
     QString m_statusText;
     StatusKind m_statusKind = StatusKind::Waiting;
     bool m_settingsOpen = false;

@@ -163,6 +163,9 @@ QWidget *createControl(const Layout::Control &c, QWidget *parent)
 
 MainWindow::MainWindow(Session &session, QWidget *parent) : QWidget(parent), m_session(session)
 {
+    m_frameTimer.setSingleShot(true);
+    m_frameTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_frameTimer, &QTimer::timeout, this, &MainWindow::showPending);
     buildUi();
     findControls();
     describeUi();
@@ -249,10 +252,20 @@ void MainWindow::bindSession()
 {
     const Ui &u = m_ui;
     Session *s = &m_session;
-    connect(s, &Session::statusChanged, this, &MainWindow::showStatus);
-    connect(s, &Session::readbackChanged, this,
-            [this](int i, const QString &text) { m_ui.lblDis1[i]->setValue(text); });
-    connect(s, &Session::frequencyHighlightChanged, this, &MainWindow::showFrequencyHighlight);
+    connect(s, &Session::statusChanged, this, [this](const QString &text, Session::StatusKind kind) {
+        ++m_pending.lines;
+        m_pending.statusText = text;
+        m_pending.statusKind = kind;
+        scheduleShow();
+    });
+    connect(s, &Session::readbackChanged, this, [this](int i, const QString &text) {
+        m_pending.readback[i] = text;
+        scheduleShow();
+    });
+    connect(s, &Session::frequencyHighlightChanged, this, [this](int code) {
+        m_pending.highlight = code;
+        scheduleShow();
+    });
     connect(s, &Session::deviceCodeChanged, u.lblDevCode, &ValueLabel::setValue);
     connect(s, &Session::outputLabelChanged, this,
             [this](int i, const QString &text) { m_ui.lblName1[i]->setValue(text); });
@@ -290,6 +303,48 @@ Session::SettingsForm MainWindow::settingsForm() const
     return {u.txtSet1[1]->text(), u.txtSet1[2]->text(),     u.txtSet1[3]->text(),
             u.txtSet1[4]->text(), u.txtSet1[5]->text(),     u.txtTempName[1]->text(),
             u.txtTempName[2]->text()};
+}
+
+// A report after a quiet interval is shown in this turn of the event loop; the ones that
+// follow within the interval wait for its end.
+void MainWindow::scheduleShow()
+{
+    if (m_showScheduled)
+        return;
+    m_showScheduled = true;
+    const qint64 interval = (m_flooding ? FloodInterval : QuickInterval).count();
+    const qint64 since = m_lastShown.isValid() ? m_lastShown.elapsed() : interval;
+    if (since >= interval)
+        QMetaObject::invokeMethod(this, &MainWindow::showPending, Qt::QueuedConnection);
+    else
+        m_frameTimer.start(int(interval - since));
+}
+
+void MainWindow::showPending()
+{
+    if (!m_showScheduled)
+        return;
+    m_showScheduled = false;
+    m_frameTimer.stop();
+    m_lastShown.start();
+    Pending p = std::exchange(m_pending, Pending());
+    m_flooding = p.lines > FloodLines;
+    if (p.lines > 0)
+        showStatus(p.statusText, p.statusKind);
+    for (int i = 1; i <= 2; ++i)
+        if (p.readback[i])
+            m_ui.lblDis1[i]->setValue(*p.readback[i]);
+    if (p.highlight)
+        showFrequencyHighlight(*p.highlight);
+    emit pendingShown();
+}
+
+// Nothing is painted that the session has already changed.
+bool MainWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::UpdateRequest || event->type() == QEvent::Show)
+        showPending();
+    return QWidget::event(event);
 }
 
 QColor MainWindow::colorOf(Session::StatusKind kind)

@@ -3,10 +3,14 @@
 #include "shell/session.h"
 #include "valuelabel.h"
 
+#include <QElapsedTimer>
 #include <QHash>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
+#include <chrono>
+#include <optional>
 
 class QGroupBox;
 class QLineEdit;
@@ -65,9 +69,26 @@ public:
 
     const Ui &ui() const { return m_ui; }
     QColor statusColor() const;
+
+    // What the session reported since the window last showed it. The status line, the
+    // read-back labels and the frequency highlight follow the session at most once every
+    // QuickInterval, and once a frame while replies flood in (more than FloodLines lines
+    // shown at a time), and always before the window paints: a flood costs no more than what
+    // can be seen, and a lone reply shows at once. Called by the window itself; tests call it
+    // to look at once.
+    void showPending();
+    static constexpr std::chrono::milliseconds QuickInterval{2};
+    static constexpr std::chrono::milliseconds FloodInterval{16};
+    static constexpr int FloodLines = 8;
+
     static QColor colorOf(Session::StatusKind kind);
 
+signals:
+    // What was pending has just been put on the controls.
+    void pendingShown();
+
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -79,6 +100,7 @@ private:
     void describeUi();
 
     // Reactions to the session.
+    void scheduleShow();
     void showStatus(const QString &text, Session::StatusKind kind);
     void showFrequencyHighlight(int code);
     void showSettingsForm(const Session::SettingsForm &form);
@@ -91,6 +113,19 @@ private:
 
     Session &m_session;
     Ui m_ui;
+
+    struct Pending {
+        int lines = 0; // status texts since the last showing
+        QString statusText;
+        Session::StatusKind statusKind = Session::StatusKind::Waiting;
+        std::array<std::optional<QString>, 3> readback;
+        std::optional<int> highlight;
+    };
+    Pending m_pending;
+    bool m_showScheduled = false;
+    bool m_flooding = false; // the last showing had more than FloodLines lines
+    QElapsedTimer m_lastShown;
+    QTimer m_frameTimer;
     QHash<QWidget *, Qt::FocusPolicy> m_focusPolicy;
     bool m_inputHeld = false;
     Qt::MouseButtons m_droppedButtons; // presses dropped while input was held off

@@ -123,7 +123,7 @@ void TestEndToEnd::findsBoardReadsBackAndOperates()
     // SAVE-CLOSE reconnects and reads back again.
     b.ui().cmdSet->click();
     b.ui().cmdExit->click();
-    QCOMPARE(b.status(), u"wait..."_s);
+    QTRY_COMPARE(b.status(), u"wait..."_s);
     QTRY_COMPARE_WITH_TIMEOUT(b.board->timesOf(u"SV21?"_s).size(), 2, SearchTimeout + 3000);
     QCOMPARE(b.board->timesOf(u"I?"_s).size(), 2);
 }

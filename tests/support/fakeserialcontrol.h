@@ -7,6 +7,8 @@
 #include <QMetaObject>
 #include <QStringList>
 
+#include <utility>
+
 // An in-memory serial control: records every operation and every write, lets a test feed
 // received bytes (delivered through the event loop, as a real port does) and make any
 // operation fail with a chosen code.
@@ -73,6 +75,7 @@ public:
         m_in.remove(0, taken.size());
         return taken;
     }
+    QByteArray inputAll() override { return std::exchange(m_in, QByteArray()); }
     int inBufferCount() const override { return int(m_in.size()); }
     int commEvent() const override { return m_event; }
 

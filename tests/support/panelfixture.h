@@ -14,10 +14,17 @@ struct PanelFixture : SessionFixture {
     {
         window = std::make_unique<MainWindow>(*session);
         session->start();
+        window->showPending();
     }
     explicit PanelFixture(const QByteArray &settingsFile) : PanelFixture(&settingsFile) {}
 
     MainWindow &w() { return *window; }
     const MainWindow::Ui &ui() const { return window->ui(); }
     QString status() const { return ui().lblStatus->text(); }
+    // Feeds received bytes and shows what they changed at once, as the next frame would.
+    void receive(const QByteArray &bytes)
+    {
+        serial.feedNow(bytes);
+        window->showPending();
+    }
 };

@@ -64,6 +64,7 @@ private slots:
     void statusColours();
     void sessionReachesEveryControl();
     void highlightChangesReuseStylePalettes();
+    void burstEndsShowingTheLastLine();
     void operatorInputReachesTheSession();
     void helpAndSettingsViews();
     void tabOrderFollowsTheView();
@@ -204,6 +205,7 @@ void TestMainWindow::statusColours()
     p.link.searchStep();
     if (!received.isEmpty())
         p.serial.feedNow(received);
+    p.w().showPending();
     QCOMPARE(p.w().statusColor(), colour);
     for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
         QCOMPARE(p.ui().lblStatus->palette().color(group, QPalette::Window), colour);
@@ -216,9 +218,10 @@ void TestMainWindow::sessionReachesEveryControl()
     QCOMPARE(u.txtSet1[3]->text(), u"pw"_s);
     QCOMPARE(u.lblName1[2]->text(), u"Pump"_s);
     p.identify();
+    p.w().showPending();
     QCOMPARE(p.status(), u"Found: ORVIX7"_s);
     QCOMPARE(u.lblDevCode->text(), u"Korvendi: uc=ORVIX7  pc=pwmpanel"_s);
-    p.serial.feedNow("SV11=37\rSV21=12.5\rSV01=3\r");
+    p.receive("SV11=37\rSV21=12.5\rSV01=3\r");
     QCOMPARE(u.lblDis1[1]->text(), u"37"_s);
     QCOMPARE(u.lblDis1[2]->text(), u"12.5"_s);
     const QPalette app = QApplication::palette();
@@ -266,7 +269,7 @@ void TestMainWindow::highlightChangesReuseStylePalettes()
     for (int n = 1; n <= 7; ++n)
         u.cmdFpwm[n]->setStyle(&style);
     for (int k = 0; k < 160; ++k) {
-        p.serial.feedNow("SV01=" + QByteArray::number(k % 8) + '\r'); // 0: none highlighted
+        p.receive("SV01=" + QByteArray::number(k % 8) + '\r'); // 0: none highlighted
         for (int n = 1; n <= 7; ++n)
             u.cmdFpwm[n]->grab();
     }
@@ -279,6 +282,33 @@ void TestMainWindow::highlightChangesReuseStylePalettes()
         QCOMPARE(b->palette().color(QPalette::Button), expected); // the last report was SV01=7
         QCOMPARE(style.lastFace.value(b), expected);
     }
+}
+
+// A burst is dispatched line by line, but shown once: the window, left to its event loop,
+// ends on the last line's texts and the last reports.
+void TestMainWindow::burstEndsShowingTheLastLine()
+{
+    PanelFixture p;
+    const auto &u = p.ui();
+    p.identify();
+    p.w().showPending();
+    QByteArray burst;
+    for (int i = 0; i < 400; ++i)
+        burst += "SV11=" + QByteArray::number(i % 101) + "\rSV01=" + QByteArray::number(1 + i % 7)
+                 + "\rSV21=" + QByteArray::number(i % 37) + ".5\rline " + QByteArray::number(i) + "\r";
+    QSignalSpy handled(&p.s(), &Session::replyHandled);
+    p.serial.feedNow(burst);
+    QCOMPARE(handled.size(), 1600); // every line went through, in order
+    QCOMPARE(p.s().state().deviceValues[1], float(399 % 101));
+    QCOMPARE(p.s().state().deviceValues[0], float(1 + 399 % 7));
+    QTRY_COMPARE(p.status(), u"COM:1 Baud:9600 COM data: line 399"_s);
+    QCOMPARE(p.w().statusColor(), MainWindow::colorOf(Session::StatusKind::Reply));
+    QCOMPARE(u.lblDis1[1]->text(), u"96"_s);
+    QCOMPARE(u.lblDis1[2]->text(), u"29.5"_s);
+    const QPalette app = QApplication::palette();
+    for (int n = 1; n <= 7; ++n)
+        QCOMPARE(u.cmdFpwm[n]->palette().color(QPalette::Button),
+                 app.color(n == 1 + 399 % 7 ? QPalette::Highlight : QPalette::Button));
 }
 
 void TestMainWindow::operatorInputReachesTheSession()
@@ -412,10 +442,10 @@ void TestMainWindow::valueLabelsNameThemselves()
     // After a quiet spell the first line is named at once; the lines that follow within a
     // quarter second are held back, and the name ends on the last one.
     QTest::qWait(300);
-    p.serial.feedNow("first\r");
+    p.receive("first\r");
     QCOMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: first"_s);
     for (int i = 0; i < 50; ++i)
-        p.serial.feedNow(QByteArray::number(i) + '\r');
+        p.receive(QByteArray::number(i) + '\r');
     QCOMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: first"_s);
     QTRY_COMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: 49"_s);
 }

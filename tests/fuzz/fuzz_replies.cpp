@@ -140,18 +140,23 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Panel &p = *panel;
-    // Chunk size for each read of the port: 0 takes everything waiting.
-    static constexpr int Chunks[] = {0, 1, 2, 3, 7, 64, 4096};
+    // The bytes arrive in pieces whose size comes from the input itself: 0 means all at once.
+    static constexpr qsizetype Chunks[] = {0, 1, 2, 3, 7, 64, 4096};
     unsigned mix = 0;
     for (size_t i = 0; i < size; i += 97)
         mix = mix * 31 + data[i];
-    p.serial.setInputLen(Chunks[(mix + size) % std::size(Chunks)]);
+    const qsizetype chunk = Chunks[(mix + size) % std::size(Chunks)];
     p.serial.calls.clear(); // the fake keeps a log; it must not grow from input to input
 
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     const Expected expected = modelLines(data, size);
     p.handled = 0;
-    p.serial.feedNow(bytes);
+    if (chunk == 0) {
+        p.serial.feedNow(bytes);
+    } else {
+        for (qsizetype at = 0; at < bytes.size(); at += chunk)
+            p.serial.feedNow(bytes.mid(at, chunk));
+    }
 
     const LineAssembler &rx = p.link.assembler();
     FUZZ_CHECK(p.serial.inBufferCount() == 0);

@@ -4,6 +4,8 @@
 // Wire protocol: commands end with CR, LF bytes are ignored, replies end with the
 // chosen line ending. Unknown or malformed commands get no answer.
 
+#include "boardpty.h"
+
 #include <cerrno>
 #include <charconv>
 #include <csignal>
@@ -120,16 +122,8 @@ int parseOptions(int argc, char **argv, Options &opt)
     return 0;
 }
 
-// Self-pipe: the signal handler makes the read end readable, the main loop polls it.
-int g_sigPipe[2] = {-1, -1};
-
-extern "C" void onSignal(int)
-{
-    const int saved = errno;
-    const char c = 1;
-    [[maybe_unused]] const ssize_t r = write(g_sigPipe[1], &c, 1);
-    errno = saved;
-}
+// Readable once a stop signal has come.
+int g_stopFd = -1;
 
 double monotonicMs()
 {
@@ -209,7 +203,7 @@ bool waitUnlessSignalled(int ms)
         const double left = deadline - monotonicMs();
         if (left <= 0)
             return true;
-        pollfd pfd {g_sigPipe[0], POLLIN, 0};
+        pollfd pfd {g_stopFd, POLLIN, 0};
         const int n = poll(&pfd, 1, static_cast<int>(left) + 1);
         if (n > 0)
             return false;
@@ -304,7 +298,7 @@ bool flood(int master, int ms)
             piece = noise.next();
             sent = 0;
         }
-        pollfd fds[2] = {{g_sigPipe[0], POLLIN, 0}, {master, POLLIN | POLLOUT, 0}};
+        pollfd fds[2] = {{g_stopFd, POLLIN, 0}, {master, POLLIN | POLLOUT, 0}};
         const int n = poll(fds, 2, static_cast<int>(left) + 1);
         if (n < 0 && errno != EINTR)
             break;
@@ -388,39 +382,6 @@ private:
     bool flooded_ = false;
 };
 
-// Points link at target, replacing an older link atomically; refuses to replace
-// anything that is not a symbolic link. Creates the link's folder if missing.
-bool makeLink(const std::string &target, const std::string &link)
-{
-    const std::filesystem::path parent = std::filesystem::path(link).parent_path();
-    if (!parent.empty() && mkdir(parent.c_str(), 0777) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "virtualboard: cannot create %s: %s\n", parent.c_str(), std::strerror(errno));
-        return false;
-    }
-    struct stat st {};
-    if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "virtualboard: %s exists and is not a symbolic link\n", link.c_str());
-        return false;
-    }
-    const std::string tmp = link + ".tmp" + std::to_string(getpid());
-    unlink(tmp.c_str());
-    if (symlink(target.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0) {
-        std::fprintf(stderr, "virtualboard: cannot create link %s: %s\n", link.c_str(), std::strerror(errno));
-        unlink(tmp.c_str());
-        return false;
-    }
-    return true;
-}
-
-// Removes link only if it still points at target (someone may have re-pointed it).
-void removeLink(const std::string &target, const std::string &link)
-{
-    char buf[4096];
-    const ssize_t n = readlink(link.c_str(), buf, sizeof buf);
-    if (n > 0 && std::string_view(buf, static_cast<std::size_t>(n)) == target)
-        unlink(link.c_str());
-}
-
 std::string defaultLink(const char *argv0, int port)
 {
     std::error_code ec;
@@ -443,40 +404,23 @@ int main(int argc, char **argv)
     if (opt.link.empty())
         opt.link = defaultLink(argv[0], opt.port);
 
-    if (pipe2(g_sigPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("virtualboard: pipe");
+    g_stopFd = stopSignalFd("virtualboard");
+    if (g_stopFd < 0)
         return 1;
-    }
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(sig, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    const int stopFd = g_stopFd;
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !ptsname(master)) {
-        std::perror("virtualboard: pseudo-terminal");
+    BoardPty pty;
+    if (!openBoardPty(pty, "virtualboard"))
         return 1;
-    }
-    const std::string slavePath = ptsname(master);
-    // Our own slave fd stays open for good: the master then never sees a hang-up
-    // while the panel has the port closed, and the raw settings persist.
-    const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio {};
-    if (slave < 0 || tcgetattr(slave, &tio) != 0) {
-        std::perror("virtualboard: slave");
-        return 1;
-    }
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
+    const int master = pty.master;
+    const std::string slavePath = pty.slavePath;
 
     std::FILE *log = nullptr;
     if (!opt.logPath.empty() && !(log = std::fopen(opt.logPath.c_str(), "ae"))) {
         std::fprintf(stderr, "virtualboard: cannot open log %s: %s\n", opt.logPath.c_str(), std::strerror(errno));
         return 1;
     }
-    if (!makeLink(slavePath, opt.link))
+    if (!makeLink(slavePath, opt.link, "virtualboard"))
         return 1;
     std::printf("virtualboard: %s linked at %s\n", slavePath.c_str(), opt.link.c_str());
     std::fflush(stdout);
@@ -485,7 +429,7 @@ int main(int argc, char **argv)
     int status = 0;
     bool resting = false;  // after EIO/hang-up on the master: leave it alone briefly
     for (;;) {
-        pollfd fds[2] = {{g_sigPipe[0], POLLIN, 0}, {master, POLLIN, 0}};
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {master, POLLIN, 0}};
         const int n = poll(fds, resting ? 1 : 2, resting ? 100 : -1);
         resting = false;
         if (n < 0) {
@@ -518,9 +462,7 @@ int main(int argc, char **argv)
     removeLink(slavePath, opt.link);
     if (log)
         std::fclose(log);
-    close(slave);
+    close(pty.slave);
     close(master);
-    close(g_sigPipe[0]);
-    close(g_sigPipe[1]);
     return status;
 }

@@ -11,6 +11,7 @@
 // Simulated time is paced against the wall clock, so the panel sees a board at real speed.
 // Diagnostics go to standard error.
 
+#include "boardpty.h"
 #include "pinprobe.h"
 #include "timer2pwm.h"
 
@@ -116,16 +117,6 @@ int parseOptions(int argc, char **argv, Options &opt)
     return 0;
 }
 
-int g_sigPipe[2] = {-1, -1};
-
-extern "C" void onSignal(int)
-{
-    const int saved = errno;
-    const char c = 1;
-    [[maybe_unused]] const ssize_t r = write(g_sigPipe[1], &c, 1);
-    errno = saved;
-}
-
 // The emulator's own messages go to standard error, so standard output carries only our
 // reports; its chatter below the error level is dropped.
 extern "C" void logToStderr(avr_t *, const int level, const char *format, va_list ap)
@@ -228,41 +219,6 @@ private:
     avr_cycle_count_t m_cycles;
 };
 
-// Points link at target, replacing an older link atomically; refuses to replace anything
-// that is not a symbolic link. Creates the link's folder if missing.
-bool makeLink(const std::string &target, const std::string &link)
-{
-    const std::filesystem::path parent = std::filesystem::path(link).parent_path();
-    if (!parent.empty() && mkdir(parent.c_str(), 0777) != 0 && errno != EEXIST) {
-        std::fprintf(stderr, "simboard: cannot create %s: %s\n", parent.c_str(),
-                     std::strerror(errno));
-        return false;
-    }
-    struct stat st{};
-    if (lstat(link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "simboard: %s exists and is not a symbolic link\n", link.c_str());
-        return false;
-    }
-    const std::string tmp = link + ".tmp" + std::to_string(getpid());
-    unlink(tmp.c_str());
-    if (symlink(target.c_str(), tmp.c_str()) != 0 || rename(tmp.c_str(), link.c_str()) != 0) {
-        std::fprintf(stderr, "simboard: cannot create link %s: %s\n", link.c_str(),
-                     std::strerror(errno));
-        unlink(tmp.c_str());
-        return false;
-    }
-    return true;
-}
-
-// Removes link only if it still points at target (someone may have re-pointed it).
-void removeLink(const std::string &target, const std::string &link)
-{
-    char buf[4096];
-    const ssize_t n = readlink(link.c_str(), buf, sizeof buf);
-    if (n > 0 && std::string_view(buf, std::size_t(n)) == target)
-        unlink(link.c_str());
-}
-
 // Writes what the chip sent to the non-blocking master; what the terminal does not take
 // now stays queued.
 void drain(int master, std::string &pending)
@@ -292,16 +248,9 @@ int main(int argc, char **argv)
     default: break;
     }
 
-    if (pipe2(g_sigPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("simboard: pipe");
+    const int stopFd = stopSignalFd("simboard");
+    if (stopFd < 0)
         return 1;
-    }
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(sig, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 #ifdef __linux__
     // A test that dies without stopping us must not leave an emulated board running.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
@@ -334,23 +283,12 @@ int main(int argc, char **argv)
     Reporter reporter(avr, pb3, pd3, opt.windowMs);
     UartBridge uart(avr);
 
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || !ptsname(master)) {
-        std::perror("simboard: pseudo-terminal");
+    BoardPty pty;
+    if (!openBoardPty(pty, "simboard"))
         return 1;
-    }
-    const std::string slavePath = ptsname(master);
-    // Our own slave descriptor stays open: the master then never sees a hang-up while the
-    // panel has the port closed, and the raw settings persist.
-    const int slave = open(slavePath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    if (slave < 0 || tcgetattr(slave, &tio) != 0) {
-        std::perror("simboard: slave");
-        return 1;
-    }
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
-    if (!makeLink(slavePath, opt.link))
+    const int master = pty.master;
+    const std::string slavePath = pty.slavePath;
+    if (!makeLink(slavePath, opt.link, "simboard"))
         return 1;
     std::printf("simboard: %s linked at %s\n", slavePath.c_str(), opt.link.c_str());
     std::fflush(stdout);
@@ -380,7 +318,7 @@ int main(int argc, char **argv)
         // Ahead of the wall clock: wait for it, or for the terminal, whichever comes first.
         const double aheadMs = double(simMs) - (monotonicMs() - startMs);
         const int waitMs = aheadMs > 0 ? int(aheadMs) : 0;
-        pollfd fds[2] = {{g_sigPipe[0], POLLIN, 0}, {master, POLLIN, 0}};
+        pollfd fds[2] = {{stopFd, POLLIN, 0}, {master, POLLIN, 0}};
         const bool wantInput = uart.toChip.size() < MaxQueued;
         const int n = poll(fds, wantInput ? 2 : 1, waitMs);
         if (n > 0 && fds[0].revents)
@@ -402,7 +340,7 @@ int main(int argc, char **argv)
     }
 
     removeLink(slavePath, opt.link);
-    close(slave);
+    close(pty.slave);
     close(master);
     avr_terminate(avr);
     // What the firmware reader allocated; the emulator copied the image it needed.

@@ -282,19 +282,18 @@ void Session::writeQuery(const QString &command)
 
 void Session::readbackStep()
 {
-    qint16 &step = m_state.queryStep;
-    if (step < 32767)
-        ++step;
-    // The step is read again after each pause: a new identification inside it starts over.
-    if (step == 1) {
+    if (m_state.queryStep < 32767)
+        ++m_state.queryStep;
+    // The step is read afresh after each pause: an identification inside one starts over.
+    if (m_state.queryStep == 1) {
         writeQuery(Protocol::QueryFrequency);
         m_link.pause();
     }
-    if (step == 2) {
+    if (m_state.queryStep == 2) {
         writeQuery(Protocol::QuerySetpoint1);
         m_link.pause();
     }
-    if (step == 3) {
+    if (m_state.queryStep == 3) {
         writeQuery(Protocol::QuerySetpoint2);
         m_link.pause();
         m_readback.setEnabled(false);
@@ -303,17 +302,16 @@ void Session::readbackStep()
 
 void Session::pollTick()
 {
-    State &s = m_state;
-    setStatusText(QStringLiteral("STime:") + QString::number(s.sTime) + QStringLiteral(" STimer:")
-                  + QString::number(s.sampleTicks));
-    if (s.sampleTicks < 32767)
-        ++s.sampleTicks;
-    if (s.sampleTicks > s.sTime) {
+    setStatusText(QStringLiteral("STime:") + QString::number(m_state.sTime) + QStringLiteral(" STimer:")
+                  + QString::number(m_state.sampleTicks));
+    if (m_state.sampleTicks < 32767)
+        ++m_state.sampleTicks;
+    if (m_state.sampleTicks > m_state.sTime) {
         holdInput(true);
         writeQuery(Protocol::QueryProcessValue1);
         m_link.pause();
         holdInput(false);
-        s.sampleTicks = 0;
+        m_state.sampleTicks = 0;
     }
 }
 

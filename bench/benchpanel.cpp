@@ -15,13 +15,9 @@ BenchPanel::BenchPanel(int sampleTime)
                       .toLatin1());
     ini.close();
     peer = std::make_unique<PtyPeer>(dir.filePath(QStringLiteral("ports/com1")));
-    serial = std::make_unique<QtSerialControl>(PortNaming(dir.path()));
-    link = std::make_unique<BoardLink>(*serial, pacer);
-    session = std::make_unique<Session>(ExecutableIdentity{dir.path(), QStringLiteral("pwmpanel")},
-                                        *link, prompts);
-    window = std::make_unique<MainWindow>(*session);
-    session->start();
-    window->show();
+    panel = std::make_unique<Panel>(ExecutableIdentity{dir.path(), QStringLiteral("pwmpanel")}, prompts);
+    panel->session.start();
+    panel->window.show();
 }
 
 bool BenchPanel::waitConnected(std::chrono::milliseconds timeout)

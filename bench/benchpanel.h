@@ -2,12 +2,8 @@
 
 #include "ptypeer.h"
 
-#include "link/boardlink.h"
-#include "link/pacingwait.h"
-#include "link/qtserialcontrol.h"
 #include "shell/prompts.h"
-#include "shell/session.h"
-#include "ui/mainwindow.h"
+#include "ui/panel.h"
 
 #include <QTemporaryDir>
 #include <chrono>
@@ -38,14 +34,12 @@ struct BenchPanel {
     // Waits until the board has been found and its read-back answered and shown.
     bool waitConnected(std::chrono::milliseconds timeout = std::chrono::seconds(12));
 
-    const MainWindow::Ui &ui() const { return window->ui(); }
+    const MainWindow::Ui &ui() const { return panel->window.ui(); }
+    Session &session() { return panel->session; }
+    MainWindow &window() { return panel->window; }
 
     QTemporaryDir dir;
     std::unique_ptr<PtyPeer> peer;
-    std::unique_ptr<QtSerialControl> serial;
-    EventLoopPacer pacer;
-    std::unique_ptr<BoardLink> link;
     BenchPrompts prompts;
-    std::unique_ptr<Session> session;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<Panel> panel;
 };

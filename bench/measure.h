@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QEvent>
+#include <QObject>
 #include <QString>
 #include <chrono>
 #include <functional>
@@ -28,3 +30,18 @@ void runEvents(std::chrono::milliseconds span);
 
 // "12.3" with the given number of decimals.
 QString fixed(double value, int decimals = 1);
+
+// Installed as an event filter: calls `onPaint` with each widget it watches as it paints.
+class PaintWatch : public QObject
+{
+public:
+    std::function<void(QObject *)> onPaint;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && onPaint)
+            onPaint(watched);
+        return QObject::eventFilter(watched, event);
+    }
+};

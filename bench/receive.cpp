@@ -90,21 +90,6 @@ int highlightedButton(const MainWindow::Ui &ui)
     return found;
 }
 
-// Calls `onPaint` for each paint of the watched widget.
-class PaintWatch : public QObject
-{
-public:
-    std::function<void()> onPaint;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && onPaint)
-            onPaint();
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 } // namespace
 
 Rows benchFlood(BenchPanel &panel, bool connected, qsizetype size)
@@ -121,9 +106,9 @@ Rows benchFlood(BenchPanel &panel, bool connected, qsizetype size)
     qsizetype unhandled = 0; // lines the panel showed as "???"
     Clock::time_point lastHandled;
     QEventLoop loop;
-    const QMetaObject::Connection counting = QObject::connect(panel.session.get(), &Session::replyHandled, [&] {
+    const QMetaObject::Connection counting = QObject::connect(&panel.session(), &Session::replyHandled, [&] {
         ++handled;
-        if (panel.session->statusText() == u"???")
+        if (panel.session().statusText() == u"???")
             ++unhandled;
         if (handled == flood.lines) {
             lastHandled = Clock::now();
@@ -214,7 +199,7 @@ Rows benchLatency(BenchPanel &panel, bool connected, int replies)
     int finishedUpTo = 0; // replies [0, finishedUpTo) are shown and painted; under mutex
     const auto valueOf = [](int k) { return QString::number(k + 1); };
 
-    const QMetaObject::Connection onHandled = QObject::connect(panel.window.get(), &MainWindow::pendingShown, [&] {
+    const QMetaObject::Connection onHandled = QObject::connect(&panel.window(), &MainWindow::pendingShown, [&] {
         const int k = current;
         if (k >= 0 && !wasShown[k] && label->text() == valueOf(k)) {
             shown[k] = Clock::now();
@@ -222,7 +207,7 @@ Rows benchLatency(BenchPanel &panel, bool connected, int replies)
         }
     });
     PaintWatch watch;
-    watch.onPaint = [&] {
+    watch.onPaint = [&](QObject *) {
         const int k = current;
         if (k >= 0 && wasShown[k] && !wasPainted[k]) {
             painted[k] = Clock::now();

@@ -4,6 +4,8 @@
 #include "measure.h"
 #include "scenarios.h"
 
+#include "pwm/frequencyselector.h"
+
 #include <QEvent>
 #include <QEventLoop>
 #include <QPushButton>
@@ -23,12 +25,6 @@ double mb(qint64 bytes)
     return double(bytes) / (1024.0 * 1024.0);
 }
 
-// The frequency button a "SV01=" code highlights, 0 for none.
-int buttonFor(int code)
-{
-    return code >= 1 && code <= 7 ? code : 0;
-}
-
 // Mixed reply lines with values 0 to 9, as a chatty board sends them. Now and then the board
 // names itself, so that the status line switches between its two colours as well.
 class ChattyBoard
@@ -39,8 +35,9 @@ public:
         const unsigned kind = m_rng() % 64;
         const unsigned value = m_rng() % 10;
         if (kind < 14) {
-            if (buttonFor(int(value)) != m_highlighted) {
-                m_highlighted = buttonFor(int(value));
+            const int button = FrequencySelector::highlightedCode(float(value));
+            if (button != m_highlighted) {
+                m_highlighted = button;
                 ++m_highlightChanges;
             }
             return "SV01=" + QByteArray::number(value);
@@ -66,21 +63,6 @@ private:
     qint64 m_highlightChanges = 0;
 };
 
-// Calls `onPaint` with the painted widget.
-class PaintWatch : public QObject
-{
-public:
-    std::function<void(QObject *)> onPaint;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint && onPaint)
-            onPaint(watched);
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 } // namespace
 
 Rows benchSoak(BenchPanel &panel, const SoakOptions &options)
@@ -94,7 +76,7 @@ Rows benchSoak(BenchPanel &panel, const SoakOptions &options)
 
     qint64 handled = 0;
     const QMetaObject::Connection counting =
-        QObject::connect(panel.session.get(), &Session::replyHandled, [&handled] { ++handled; });
+        QObject::connect(&panel.session(), &Session::replyHandled, [&handled] { ++handled; });
 
     // The board writes on this thread, between the panel's own work, in small batches that
     // keep the average rate however late a tick comes.

@@ -105,14 +105,10 @@ int startupProbe(int argc, char **argv)
     app.installEventFilter(&watch);
 
     const ExecutableIdentity exe{QCoreApplication::applicationDirPath(), QStringLiteral("pwmbench-startup")};
-    QtSerialControl serial{PortNaming(exe.dir)};
-    EventLoopPacer pacer;
-    BoardLink link(serial, pacer);
     BenchPrompts prompts;
-    Session session(exe, link, prompts);
-    MainWindow window(session);
-    session.start();
-    window.showCentred();
+    Panel panel(exe, prompts);
+    panel.session.start();
+    panel.window.showCentred();
     while (!watch.painted)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     // The paint has been flushed when processEvents returns.

@@ -1,11 +1,6 @@
 // The program: the serial port, the session that decides and the window that shows it.
-#include "link/boardlink.h"
-#include "link/pacingwait.h"
-#include "link/qtserialcontrol.h"
-#include "shell/executable.h"
-#include "shell/session.h"
-#include "ui/mainwindow.h"
 #include "ui/messageboxprompts.h"
+#include "ui/panel.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -42,14 +37,10 @@ int main(int argc, char *argv[])
 
     const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(
         QString::fromLocal8Bit(argv[0]), QCoreApplication::applicationDirPath());
-    QtSerialControl serial{PortNaming(exe.dir)};
-    EventLoopPacer pacer;
-    BoardLink link(serial, pacer);
     MessageBoxPrompts prompts;
-    Session session(exe, link, prompts);
-    MainWindow window(session);
-    prompts.setWindow(&window);
-    session.start();
-    window.showCentred();
+    Panel panel(exe, prompts);
+    prompts.setWindow(&panel.window);
+    panel.session.start();
+    panel.window.showCentred();
     return app.exec();
 }

@@ -87,11 +87,6 @@ void BoardLink::pause()
     m_pacer.pause();
 }
 
-bool BoardLink::isOpen() const
-{
-    return m_serial.portOpen();
-}
-
 void BoardLink::close()
 {
     if (m_serial.portOpen())

@@ -46,7 +46,6 @@ public:
     // The pause after a command (see Pacer).
     void pause();
 
-    bool isOpen() const;
     void close();
     // Closes the port and stops both timers: the panel is going away.
     void shutDown();

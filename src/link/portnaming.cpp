@@ -33,8 +33,8 @@ QString PortNaming::deviceFor(int number) const
         int first;
         const char *prefix;
     };
-    static constexpr Range Table[] = {{1, "/dev/ttyS"}, {33, "/dev/ttyUSB"}, {65, "/dev/ttyACM"}};
-    constexpr int PerRange = 32;
+    static constexpr Range Table[] = {{1, "/dev/ttyS"}, {1 + PerRange, "/dev/ttyUSB"},
+                                       {1 + 2 * PerRange, "/dev/ttyACM"}};
     for (const Range &r : Table) {
         if (number >= r.first && number < r.first + PerRange)
             return QLatin1String(r.prefix) + QString::number(number - r.first);

@@ -10,6 +10,9 @@
 class PortNaming
 {
 public:
+    static constexpr int PerRange = 32;
+    static constexpr int HighestFixed = 3 * PerRange; // the last number of the fixed table
+
     explicit PortNaming(QString executableDir);
 
     QString deviceFor(int number) const;

@@ -206,10 +206,8 @@ QByteArray QtSerialControl::input()
 
 QByteArray QtSerialControl::inputAll()
 {
-    QByteArray taken = m_inPos > 0 ? m_in.mid(m_inPos) : std::exchange(m_in, QByteArray());
-    m_in.clear();
-    m_inPos = 0;
-    return taken;
+    m_in.remove(0, std::exchange(m_inPos, 0));
+    return std::exchange(m_in, QByteArray());
 }
 
 int QtSerialControl::inBufferCount() const

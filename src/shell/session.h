@@ -60,10 +60,8 @@ public:
     bool isInputHeld() const { return m_inputHeld; }
     bool isFrequencyUnlocked() const { return m_frequency.isUnlocked(); }
     QString statusText() const { return m_statusText; }
-    StatusKind statusKind() const { return m_statusKind; }
     const PanelTimer &readbackTimer() const { return m_readback; }
     const PanelTimer &sampleTimer() const { return m_sample; }
-    BoardLink &link() { return m_link; }
 
 public slots:
     // The operator's controls.

@@ -32,16 +32,6 @@ namespace {
 constexpr int SearchTimeout = 6000; // first try after 2.5 s, then the reply
 const QString Found = u"Found: ORVIX7"_s;
 
-// One panel under a name of its own, over the real serial layer.
-struct Panel : Program {
-    using Program::Program;
-    void send(int output, const QString &value)
-    {
-        ui().txtSV1[output]->setText(value);
-        ui().cmdSend1[output]->click();
-    }
-};
-
 // A board on <folder>/ports/com1, where panels started from that folder look first.
 struct Bench {
     QTemporaryDir dir;
@@ -54,9 +44,9 @@ struct Bench {
         board = std::make_unique<BoardProcess>(dir.filePath(u"ports/com1"_s),
                                                dir.filePath(u"board.log"_s), args);
     }
-    std::unique_ptr<Panel> panel(const QString &name = u"pwmpanel"_s)
+    std::unique_ptr<Program> panel(const QString &name = u"pwmpanel"_s)
     {
-        return std::make_unique<Panel>(dir.path(), name);
+        return std::make_unique<Program>(dir.path(), name);
     }
 };
 

@@ -1,27 +1,30 @@
 #pragma once
 
-#include "link/boardlink.h"
-#include "link/pacingwait.h"
-#include "link/qtserialcontrol.h"
 #include "scriptedprompts.h"
-#include "shell/session.h"
-#include "ui/mainwindow.h"
+#include "ui/panel.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+// The prompts come first, so that they outlive the panel that asks them.
+struct ScriptedPromptsHolder {
+    ScriptedPrompts prompts;
+};
 
 // The whole program as it runs, over the real serial layer and real pauses, under a name of
-// its own in a folder; only its questions are answered from a script.
-struct Program {
-    QtSerialControl serial;
-    EventLoopPacer pacer;
-    BoardLink link{serial, pacer};
-    ScriptedPrompts prompts;
-    Session session;
-    MainWindow window{session};
-
-    Program(const QString &dir, const QString &name)
-        : serial(PortNaming(dir)), session(ExecutableIdentity{dir, name}, link, prompts)
+// its own in a folder, started; only its questions are answered from a script.
+struct Program : ScriptedPromptsHolder, Panel {
+    Program(const QString &dir, const QString &name) : Panel(ExecutableIdentity{dir, name}, prompts)
     {
         session.start();
     }
     const MainWindow::Ui &ui() const { return window.ui(); }
     QString status() const { return window.ui().lblStatus->text(); }
+    // Types `value` into the output's setpoint box and presses its Send.
+    void send(int output, const QString &value)
+    {
+        ui().txtSV1[output]->setText(value);
+        ui().cmdSend1[output]->click();
+    }
 };

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int HighestFixed = 96; // ttyS 1..32, ttyUSB 33..64, ttyACM 65..96
-
 int comNumber(const QString &name)
 {
     static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
@@ -24,7 +22,7 @@ int comNumber(const QString &name)
 QList<PortEntry> listPorts(const PortSources &sources, bool all)
 {
     QSet<int> numbers;
-    for (int n = 1; n <= HighestFixed; ++n)
+    for (int n = 1; n <= PortNaming::HighestFixed; ++n)
         numbers.insert(n);
     for (int n : sources.linkNumbers)
         numbers.insert(n);

@@ -1,11 +1,16 @@
-// The program: the serial port, the session that decides and the window that shows it.
+// The program: the serial port, the session that decides and the window that shows it, and
+// the history with its optional recording.
+#include "history/recorder.h"
+#include "shell/commandline.h"
 #include "ui/messageboxprompts.h"
 #include "ui/panel.h"
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -20,10 +25,35 @@ bool displayAvailable()
 #endif
 }
 
+// A failed recording is said once, on standard error and in a box that leaves the panel working.
+void reportRecordingFailure(const QString &message, QWidget *window)
+{
+    std::fprintf(stderr, "pwmpanel: %s\n", qPrintable(message));
+    auto *box = new QMessageBox(QMessageBox::Warning, QObject::tr("Recording stopped"), message,
+                                QMessageBox::Ok, window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
+QStringList argumentsOf(int argc, char *argv[])
+{
+    QStringList list;
+    for (int i = 0; i < argc; ++i)
+        list << QString::fromLocal8Bit(argv[i]);
+    return list;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // Before anything needs a display, so that --help works anywhere.
+    CommandLine line = CommandLine::parse(argumentsOf(argc, argv));
+    if (line.help) {
+        std::fputs(qPrintable(CommandLine::usage(QString::fromLocal8Bit(argv[0]))), stdout);
+        return 0;
+    }
     if (!displayAvailable()) {
         std::fprintf(stderr,
                      "%s: no display found. Run it on a desktop session, or headless with\n"
@@ -32,15 +62,33 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication app(argc, argv);
+    // Without the options Qt itself takes (-style, -platform and the like).
+    line = CommandLine::parse(argumentsOf(argc, argv));
+    if (!line.error.isEmpty()) {
+        std::fprintf(stderr, "%s: %s\n%s", argv[0], qPrintable(line.error),
+                     qPrintable(CommandLine::usage(QString::fromLocal8Bit(argv[0]))));
+        return 2;
+    }
     MainWindow::prepareApplication();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/icons/pwmpanel.png")));
 
     const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(
         QString::fromLocal8Bit(argv[0]), QCoreApplication::applicationDirPath());
+    // Made before the panel, so that it outlives the history that writes to it.
+    std::unique_ptr<Recorder> recorder;
+    if (!line.recordPath.isEmpty())
+        recorder = std::make_unique<Recorder>(line.recordPath);
     MessageBoxPrompts prompts;
     Panel panel(exe, prompts);
     prompts.setWindow(&panel.window);
     panel.session.start();
     panel.window.showCentred();
+    // Opened before the first line can cross (the search starts on a timer).
+    if (recorder) {
+        QObject::connect(recorder.get(), &Recorder::failed, &panel.window,
+                         [&panel](const QString &message) { reportRecordingFailure(message, &panel.window); });
+        if (recorder->open())
+            panel.history.setRecorder(recorder.get());
+    }
     return app.exec();
 }

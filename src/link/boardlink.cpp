@@ -1,5 +1,6 @@
 #include "boardlink.h"
 
+#include "linetap.h"
 #include "pacingwait.h"
 #include "serialcontrol.h"
 
@@ -58,7 +59,7 @@ void BoardLink::searchStep()
         rc = m_serial.setInputLen(1);
     if (rc == SerialCode::Ok) {
         m_lastWriter = Writer::Search;
-        rc = m_serial.output(Protocol::frame(Protocol::Identify));
+        rc = write(Protocol::Identify);
     }
     if (rc != SerialCode::Ok)
         emit searchFailed(rc);
@@ -73,13 +74,22 @@ void BoardLink::replyTimeoutExpired()
 bool BoardLink::transmit(const QString &command)
 {
     m_lastWriter = Writer::Sender;
-    return m_serial.output(Protocol::frame(command)) == SerialCode::Ok;
+    return write(command) == SerialCode::Ok;
 }
 
 int BoardLink::writeDirect(const QString &command)
 {
     m_lastWriter = Writer::Direct;
-    return m_serial.output(Protocol::frame(command));
+    return write(command);
+}
+
+int BoardLink::write(const QString &command)
+{
+    const QByteArray bytes = Protocol::frame(command);
+    const int rc = m_serial.output(bytes);
+    if (rc == SerialCode::Ok && m_tap)
+        m_tap->commandSent(QByteArrayView(bytes).chopped(1));
+    return rc;
 }
 
 void BoardLink::pause()
@@ -107,11 +117,15 @@ void BoardLink::receive()
     if (m_serial.commEvent() != SerialControl::EventReceive)
         return;
     m_assembler.feed(m_serial.inputAll(), [this](const LineAssembler::Line &line) { handleLine(line); });
+    if (m_tap)
+        m_tap->receiveDone();
 }
 
 void BoardLink::handleLine(const LineAssembler::Line &line)
 {
     m_replyTimeout.setEnabled(false);
+    if (m_tap)
+        m_tap->lineReceived(line.bytes);
     const Protocol::Reply reply = Protocol::decode(line.bytes, line.tooLong, m_expectedName);
     if (reply.identifies)
         m_search.setEnabled(false);

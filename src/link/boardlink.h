@@ -8,6 +8,7 @@
 
 #include <chrono>
 
+class LineTap;
 class Pacer;
 class SerialControl;
 
@@ -34,6 +35,8 @@ public:
     int setPort(int number);
     int setSpeed(const QString &baud); // "9600" and the like; 8 data bits, no parity, 1 stop
     void setExpectedName(const QString &name) { m_expectedName = name; }
+    // Who is shown every line received and every command sent; none by default.
+    void setTap(LineTap *tap) { m_tap = tap; }
 
     void startSearch(); // a running search keeps its count
     void stopSearch();
@@ -74,12 +77,14 @@ signals:
 
 private:
     void receive();
+    int write(const QString &command); // the output code; the tap sees what went out
     void handleLine(const LineAssembler::Line &line);
 
     SerialControl &m_serial;
     Pacer &m_pacer;
     QString m_baud;
     QString m_expectedName;
+    LineTap *m_tap = nullptr;
     LineAssembler m_assembler;
     Writer m_lastWriter = Writer::Search;
     PanelTimer m_search;

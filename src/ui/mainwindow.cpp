@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 
 const QString MainWindow::HelpText = QStringLiteral(
     "- Set the COM port number\r\n"
@@ -161,11 +162,9 @@ QWidget *createControl(const Layout::Control &c, QWidget *parent)
 
 } // namespace
 
-MainWindow::MainWindow(Session &session, QWidget *parent) : QWidget(parent), m_session(session)
+MainWindow::MainWindow(Session &session, QWidget *parent)
+    : QWidget(parent), m_session(session), m_throttle([this] { return showReported(); })
 {
-    m_frameTimer.setSingleShot(true);
-    m_frameTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_frameTimer, &QTimer::timeout, this, &MainWindow::showPending);
     buildUi();
     findControls();
     describeUi();
@@ -253,18 +252,18 @@ void MainWindow::bindSession()
     const Ui &u = m_ui;
     Session *s = &m_session;
     connect(s, &Session::statusChanged, this, [this](const QString &text, Session::StatusKind kind) {
-        ++m_pending.lines;
+        m_pending.status = true;
         m_pending.statusText = text;
         m_pending.statusKind = kind;
-        scheduleShow();
+        m_throttle.request();
     });
     connect(s, &Session::readbackChanged, this, [this](int i, const QString &text) {
         m_pending.readback[i] = text;
-        scheduleShow();
+        m_throttle.request(0);
     });
     connect(s, &Session::frequencyHighlightChanged, this, [this](int code) {
         m_pending.highlight = code;
-        scheduleShow();
+        m_throttle.request(0);
     });
     connect(s, &Session::deviceCodeChanged, u.lblDevCode, &ValueLabel::setValue);
     connect(s, &Session::outputLabelChanged, this,
@@ -282,6 +281,10 @@ void MainWindow::forwardInput()
     const Ui &u = m_ui;
     Session *s = &m_session;
     connect(u.cmdSet, &QPushButton::clicked, s, &Session::openSettings);
+    // The history opens in a window of its own; the panel is left as it is.
+    u.lblStatus->installEventFilter(this);
+    auto *history = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    connect(history, &QShortcut::activated, this, &MainWindow::historyRequested);
     connect(u.cmdExit, &QPushButton::clicked, this, [this] { m_session.saveSettings(settingsForm()); });
     connect(u.cmdHelp, &QPushButton::clicked, s, &Session::showHelp);
     connect(u.cmdCloseHelp, &QPushButton::clicked, s, &Session::closeHelp);
@@ -305,46 +308,40 @@ Session::SettingsForm MainWindow::settingsForm() const
             u.txtTempName[2]->text()};
 }
 
-// A report after a quiet interval is shown in this turn of the event loop; the ones that
-// follow within the interval wait for its end.
-void MainWindow::scheduleShow()
+// Puts what the session reported on the controls: true when that changed what is seen.
+bool MainWindow::showReported()
 {
-    if (m_showScheduled)
-        return;
-    m_showScheduled = true;
-    const qint64 interval = (m_flooding ? FloodInterval : QuickInterval).count();
-    const qint64 since = m_lastShown.isValid() ? m_lastShown.elapsed() : interval;
-    if (since >= interval)
-        QMetaObject::invokeMethod(this, &MainWindow::showPending, Qt::QueuedConnection);
-    else
-        m_frameTimer.start(int(interval - since));
-}
-
-void MainWindow::showPending()
-{
-    if (!m_showScheduled)
-        return;
-    m_showScheduled = false;
-    m_frameTimer.stop();
-    m_lastShown.start();
-    Pending p = std::exchange(m_pending, Pending());
-    m_flooding = p.lines > FloodLines;
-    if (p.lines > 0)
+    const Pending p = std::exchange(m_pending, Pending());
+    bool changed = false;
+    if (p.status) {
+        changed |= m_ui.lblStatus->text() != p.statusText || statusColor() != colorOf(p.statusKind);
         showStatus(p.statusText, p.statusKind);
-    for (int i = 1; i <= 2; ++i)
-        if (p.readback[i])
+    }
+    for (int i = 1; i <= 2; ++i) {
+        if (p.readback[i]) {
+            changed |= m_ui.lblDis1[i]->text() != *p.readback[i];
             m_ui.lblDis1[i]->setValue(*p.readback[i]);
-    if (p.highlight)
+        }
+    }
+    if (p.highlight) {
+        changed |= *p.highlight != m_highlightShown;
+        m_highlightShown = *p.highlight;
         showFrequencyHighlight(*p.highlight);
+    }
     emit pendingShown();
+    return changed && isVisible();
 }
 
 // Nothing is painted that the session has already changed.
 bool MainWindow::event(QEvent *event)
 {
-    if (event->type() == QEvent::UpdateRequest || event->type() == QEvent::Show)
+    const QEvent::Type type = event->type();
+    if (type == QEvent::UpdateRequest || type == QEvent::Show)
         showPending();
-    return QWidget::event(event);
+    const bool handled = QWidget::event(event);
+    if (type == QEvent::UpdateRequest)
+        m_throttle.painted();
+    return handled;
 }
 
 QColor MainWindow::colorOf(Session::StatusKind kind)
@@ -435,7 +432,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 void MainWindow::describeUi()
 {
     const Ui &u = m_ui;
-    u.lblStatus->setAccessibleDescription(tr("Status line"));
+    const QString historyHint = tr("Double-click or press Ctrl+L for the history of every line");
+    u.lblStatus->setAccessibleDescription(tr("Status line. %1").arg(historyHint));
+    u.lblStatus->setToolTip(historyHint);
     u.lblDevCode->setAccessibleDescription(tr("Device code"));
     u.cmdSet->setAccessibleName(tr("Open settings"));
     for (int n = 1; n <= 7; ++n)
@@ -520,10 +519,14 @@ void MainWindow::holdInput(bool held)
     qApp->installEventFilter(this);
 }
 
-// Only what the operator starts while input is held off is dropped: a release whose press
-// came before goes through.
+// A double-click on the status line asks for the history. While input is held off, only what
+// the operator starts is dropped: a release whose press came before goes through.
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_ui.lblStatus && event->type() == QEvent::MouseButtonDblClick && !m_inputHeld) {
+        emit historyRequested();
+        return true;
+    }
     if (!m_inputHeld || !watched->isWidgetType())
         return false;
     auto *w = static_cast<QWidget *>(watched);

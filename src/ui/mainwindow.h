@@ -1,11 +1,10 @@
 #pragma once
 
 #include "shell/session.h"
+#include "showthrottle.h"
 #include "valuelabel.h"
 
-#include <QElapsedTimer>
 #include <QHash>
-#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -71,21 +70,19 @@ public:
     QColor statusColor() const;
 
     // What the session reported since the window last showed it. The status line, the
-    // read-back labels and the frequency highlight follow the session at most once every
-    // QuickInterval, and once a frame while replies flood in (more than FloodLines lines
-    // shown at a time), and always before the window paints: a flood costs no more than what
-    // can be seen, and a lone reply shows at once. Called by the window itself; tests call it
-    // to look at once.
-    void showPending();
-    static constexpr std::chrono::milliseconds QuickInterval{2};
-    static constexpr std::chrono::milliseconds FloodInterval{16};
-    static constexpr int FloodLines = 8;
+    // read-back labels and the frequency highlight follow the session as ShowThrottle
+    // decides, and always before the window paints: a flood costs no more than what can be
+    // seen, and a lone reply shows at once. Called by the window itself; tests call it to
+    // look at once.
+    void showPending() { m_throttle.showPending(); }
 
     static QColor colorOf(Session::StatusKind kind);
 
 signals:
     // What was pending has just been put on the controls.
     void pendingShown();
+    // The operator asked for the history (double-click on the status line, or Ctrl+L).
+    void historyRequested();
 
 protected:
     bool event(QEvent *event) override;
@@ -100,7 +97,7 @@ private:
     void describeUi();
 
     // Reactions to the session.
-    void scheduleShow();
+    bool showReported();
     void showStatus(const QString &text, Session::StatusKind kind);
     void showFrequencyHighlight(int code);
     void showSettingsForm(const Session::SettingsForm &form);
@@ -115,17 +112,15 @@ private:
     Ui m_ui;
 
     struct Pending {
-        int lines = 0; // status texts since the last showing
+        bool status = false;
         QString statusText;
         Session::StatusKind statusKind = Session::StatusKind::Waiting;
         std::array<std::optional<QString>, 3> readback;
         std::optional<int> highlight;
     };
     Pending m_pending;
-    bool m_showScheduled = false;
-    bool m_flooding = false; // the last showing had more than FloodLines lines
-    QElapsedTimer m_lastShown;
-    QTimer m_frameTimer;
+    int m_highlightShown = 0;
+    ShowThrottle m_throttle;
     QHash<QWidget *, Qt::FocusPolicy> m_focusPolicy;
     bool m_inputHeld = false;
     Qt::MouseButtons m_droppedButtons; // presses dropped while input was held off

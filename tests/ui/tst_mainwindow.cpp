@@ -432,7 +432,10 @@ void TestMainWindow::valueLabelsNameThemselves()
     const auto &u = p.ui();
     QCOMPARE(u.cmd50posto[2]->accessibleName(), u"Output 2: set 50 percent"_s);
     QCOMPARE(u.txtSV1[1]->accessibleName(), u"Output 1 setpoint"_s);
-    QCOMPARE(u.lblStatus->accessibleDescription(), u"Status line"_s);
+    // The status line also says how to reach the history, to the ear and on hover.
+    QCOMPARE(u.lblStatus->accessibleDescription(),
+             u"Status line. Double-click or press Ctrl+L for the history of every line"_s);
+    QCOMPARE(u.lblStatus->toolTip(), u"Double-click or press Ctrl+L for the history of every line"_s);
     QCOMPARE(u.lblDis1[2]->accessibleDescription(), u"Output 2 readback"_s);
     // The design texts are never heard: the first values are named at once.
     QCOMPARE(u.lblStatus->accessibleName(), u"wait..."_s);

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the program is told on its command line: only where to record the history. Everything
+// else lives in the settings file.
+struct CommandLine {
+    QString recordPath; // --record FILE: append every line to FILE as CSV; empty: no recording
+    bool help = false;
+    QString error; // not empty: the arguments could not be used
+
+    // `arguments` as the program got them, the program's name first.
+    static CommandLine parse(const QStringList &arguments);
+    static QString usage(const QString &program);
+};

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "showthrottle.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+
+class HistoryModel;
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QTableView;
+class QValueAxis;
+class SessionHistory;
+
+// The session's history in a window of its own, beside the panel: a trend of the process
+// values and the reported setpoints over the last hour, and a table of every line sent and
+// received, newest at the bottom, following new lines unless the operator has scrolled up.
+// It can save the history as CSV, copy the selected rows and clear the history. While it is
+// hidden it costs nothing; it follows new lines as ShowThrottle decides.
+class HistoryWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 TrendSpanMs = 60 * 60 * 1000;
+    static constexpr int TrendRefreshMs = 250; // the trend is redrawn at most this often
+    static constexpr int TrendPointsShown = 2000; // per series, at most
+
+    explicit HistoryWindow(SessionHistory &history, const QString &caption, QWidget *parent = nullptr);
+
+    // Shows and raises the window, the first time placed beside `panel` without covering it.
+    void showBeside(const QWidget *panel);
+
+    QTableView *table() const { return m_table; }
+    QChart *chart() const { return m_chart; }
+    HistoryModel *model() const { return m_model; }
+
+    // What the table and the trend show, brought up to date now.
+    void showPending() { m_throttle.request(0), m_throttle.showPending(); }
+
+    // The selected rows as CSV rows, oldest first.
+    QByteArray selectedRows() const;
+    bool saveAs(const QString &path);
+
+public slots:
+    void copySelection();
+    void chooseFileAndSave();
+
+protected:
+    bool event(QEvent *event) override;
+
+private:
+    bool showNewEntries();
+    void refreshTrend();
+    void updateCount();
+
+    SessionHistory &m_history;
+    HistoryModel *m_model = nullptr;
+    QTableView *m_table = nullptr;
+    QChartView *m_chartView = nullptr;
+    QChart *m_chart = nullptr;
+    QDateTimeAxis *m_timeAxis = nullptr;
+    QValueAxis *m_valueAxis = nullptr;
+    std::array<QLineSeries *, 4> m_series{};
+    QLabel *m_count = nullptr;
+    ShowThrottle m_throttle;
+    quint64 m_requestedEnd = 0;
+    quint64 m_trendShown = ~quint64(0); // the trend generation on screen
+    QElapsedTimer m_trendDrawn;
+    QTimer m_trendTimer;
+    bool m_placed = false;
+};

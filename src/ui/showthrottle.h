@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+// When a window shows what has changed. A change that comes alone is shown in the same turn of
+// the event loop, as soon as the read that brought it has been handled. Changes are gathered
+// and shown once a frame only while they come faster than that: while a flood brings more than
+// FloodLines lines between showings, or while the last showing has not been painted yet (the
+// window then shows what is pending just before it paints). A change never waits merely
+// because the last showing was recent.
+class ShowThrottle : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr std::chrono::milliseconds FloodInterval{16};
+    static constexpr int FloodLines = 8;
+
+    // `show` puts what is pending on screen; it returns whether that will be painted.
+    explicit ShowThrottle(std::function<bool()> show, QObject *parent = nullptr);
+
+    // Something changed, bringing `lines` more lines.
+    void request(int lines = 1);
+    // Shows what is pending now, if anything; the window calls it before it paints.
+    void showPending();
+    // The window has painted.
+    void painted() { m_paintPending = false; }
+
+    bool isPending() const { return m_scheduled; }
+
+private:
+    std::function<bool()> m_show;
+    bool m_scheduled = false;
+    bool m_flooding = false;     // the last showing had more than FloodLines lines
+    bool m_paintPending = false; // the last showing has not been painted yet
+    int m_lines = 0;             // lines since the last showing
+    QElapsedTimer m_lastShown;
+    QTimer m_frame;
+};

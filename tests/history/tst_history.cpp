@@ -1,0 +1,336 @@
+// The history of a session: the bounded ring, the trend, CSV out and back in, and recording.
+#include "history/csvformat.h"
+#include "history/recorder.h"
+#include "history/sessionhistory.h"
+#include "support/sessionfixture.h"
+#include "support/unprivileged.h"
+
+#include <QDateTime>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+// A reader of CSV as spreadsheets and scripting languages read it: fields separated by
+// commas, a quoted field may hold commas, CR, LF and doubled quotes.
+QList<QStringList> readCsv(const QByteArray &utf8)
+{
+    const QString text = QString::fromUtf8(utf8);
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false, wasQuoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text[i + 1] == u'"')
+                field += c, ++i;
+            else if (c == u'"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == u'"' && field.isEmpty() && !wasQuoted) {
+            quoted = wasQuoted = true;
+        } else if (c == u',') {
+            row << std::exchange(field, {});
+            wasQuoted = false;
+        } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+            row << std::exchange(field, {});
+            rows << std::exchange(row, {});
+            wasQuoted = false;
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    if (!field.isEmpty() || !row.isEmpty())
+        rows << (row << field);
+    return rows;
+}
+
+QByteArray textsOf(const HistoryRing &ring)
+{
+    QByteArray all;
+    for (qsizetype i = 0; i < ring.size(); ++i)
+        all += ring.at(i).text.toByteArray() + '|';
+    return all;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestHistory : public QObject
+{
+    Q_OBJECT
+private slots:
+    void ringKeepsTheNewestWithinBothBounds_data();
+    void ringKeepsTheNewestWithinBothBounds();
+    void ringCountsWhatItDropped();
+    void hostileTextComesBackFromCsv_data();
+    void hostileTextComesBackFromCsv();
+    void timesAreLocalIsoWithMilliseconds();
+    void failedSaveLeavesTheOldFile();
+    void linkLinesAndCommandsAreRecordedInOrder();
+    void recordingReachesTheFileBeforeTheEventLoop();
+    void recordingFailureIsReportedOnce_data();
+    void recordingFailureIsReportedOnce();
+    void recordingStopsWhenTheFileIsRemoved();
+};
+
+void TestHistory::ringKeepsTheNewestWithinBothBounds_data()
+{
+    QTest::addColumn<int>("maxEntries");
+    QTest::addColumn<int>("maxBytes");
+    QTest::addColumn<QByteArrayList>("appended");
+    QTest::addColumn<QByteArray>("kept");
+
+    QTest::newRow("under both bounds") << 4 << 64 << QByteArrayList{"a", "bb", "ccc"} << QByteArray("a|bb|ccc|");
+    QTest::newRow("entry bound") << 3 << 64 << QByteArrayList{"1", "2", "3", "4", "5"} << QByteArray("3|4|5|");
+    QTest::newRow("byte bound") << 100 << 10 << QByteArrayList{"aaaa", "bbbb", "cccc"} << QByteArray("bbbb|cccc|");
+    QTest::newRow("wraps around the byte ring")
+        << 100 << 10 << QByteArrayList{"aaa", "bbb", "ccc", "dd", "eeee", "f"} << QByteArray("dd|eeee|f|");
+    QTest::newRow("a line longer than the ring keeps its beginning")
+        << 100 << 4 << QByteArrayList{"xy", "123456789"} << QByteArray("1234|");
+    QTest::newRow("empty lines count as entries")
+        << 3 << 4 << QByteArrayList{"", "ab", "", "cd", ""} << QByteArray("|cd||");
+    QTest::newRow("exactly full") << 100 << 6 << QByteArrayList{"abc", "def"} << QByteArray("abc|def|");
+}
+
+// Every text kept is whole and in order, the newest always kept, both bounds held.
+void TestHistory::ringKeepsTheNewestWithinBothBounds()
+{
+    QFETCH(int, maxEntries);
+    QFETCH(int, maxBytes);
+    QFETCH(QByteArrayList, appended);
+    QFETCH(QByteArray, kept);
+
+    HistoryRing ring(maxEntries, maxBytes);
+    qint64 t = 1000;
+    for (const QByteArray &a : appended)
+        ring.append(HistoryRing::Direction::Received, a, t++);
+    QCOMPARE(textsOf(ring), kept);
+    QVERIFY(ring.size() <= maxEntries);
+    QVERIFY(ring.textBytes() <= maxBytes);
+    QCOMPARE(ring.at(ring.size() - 1).msecs, t - 1);
+}
+
+// A long run of uneven lines: what is kept is always the newest, whole, within the bounds.
+void TestHistory::ringCountsWhatItDropped()
+{
+    HistoryRing ring(50, 300);
+    QList<QByteArray> all;
+    for (int i = 0; i < 5000; ++i) {
+        const QByteArray line = QByteArray::number(i) + QByteArray(i % 23, char('a' + i % 26));
+        all << line;
+        ring.append(i % 3 ? HistoryRing::Direction::Received : HistoryRing::Direction::Sent, line, i);
+        QVERIFY(ring.size() <= 50 && ring.textBytes() <= 300);
+    }
+    QCOMPARE(ring.endSerial(), quint64(5000));
+    for (qsizetype k = 0; k < ring.size(); ++k) {
+        const quint64 serial = ring.firstSerial() + quint64(k);
+        QCOMPARE(ring.at(k).text.toByteArray(), all[qsizetype(serial)]);
+        QCOMPARE(ring.at(k).msecs, qint64(serial));
+    }
+    ring.clear();
+    QCOMPARE(ring.size(), 0);
+    QCOMPARE(ring.firstSerial(), quint64(5000)); // a view sees everything dropped
+}
+
+void TestHistory::hostileTextComesBackFromCsv_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("read");
+
+    QTest::newRow("plain") << QByteArray("SV11=50") << u"SV11=50"_s;
+    QTest::newRow("comma") << QByteArray("a,b,,c") << u"a,b,,c"_s;
+    QTest::newRow("quotes") << QByteArray("say \"hi\" \"\"") << u"say \"hi\" \"\""_s;
+    QTest::newRow("line feeds") << QByteArray("one\ntwo\n") << u"one\ntwo\n"_s;
+    QTest::newRow("carriage return") << QByteArray("x\ry") << u"x\ry"_s;
+    QTest::newRow("markup") << QByteArray("<b>x</b><img src=/etc/passwd>") << u"<b>x</b><img src=/etc/passwd>"_s;
+    QTest::newRow("control bytes") << QByteArray("\x01\x1b[31m\x7f\t", 8) << u"\x01\x1b[31m\x7f\t"_s;
+    QTest::newRow("NUL") << QByteArray("a\0b", 3) << QString(u"a\0b"_s);
+    QTest::newRow("8-bit bytes as the panel shows them")
+        << QByteArray("25\xb0" "C \xb5s \xd6\xff") << u"25°C µs Öÿ"_s;
+    QTest::newRow("8-bit with a quote") << QByteArray("\xe9\"") << u"é\""_s;
+    QTest::newRow("leading blanks kept") << QByteArray("  7 ") << u"  7 "_s;
+    QTest::newRow("empty") << QByteArray() << QString();
+}
+
+// A row per entry, whatever the text: an ordinary reader gets the same text back.
+void TestHistory::hostileTextComesBackFromCsv()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, read);
+
+    HistoryRing ring;
+    ring.append(HistoryRing::Direction::Received, line, 1'700'000'000'123);
+    ring.append(HistoryRing::Direction::Sent, "PV01?", 1'700'000'000'124);
+    const QByteArray csv = CsvFormat::header() + CsvFormat::rows(ring, 0, ring.size());
+    const QList<QStringList> rows = readCsv(csv);
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[0], (QStringList{u"time"_s, u"direction"_s, u"text"_s}));
+    QCOMPARE(rows[1].size(), 3);
+    QCOMPARE(rows[1][1], u"received"_s);
+    QCOMPARE(rows[1][2], read);
+    QCOMPARE(rows[2].mid(1), (QStringList{u"sent"_s, u"PV01?"_s}));
+}
+
+// Each row's time is the entry's local time to the millisecond, also across a second
+// boundary, where the formatter works the date out again.
+void TestHistory::timesAreLocalIsoWithMilliseconds()
+{
+    CsvFormat format;
+    const qint64 base = QDateTime(QDate(2026, 12, 7), QTime(18, 5, 30)).toMSecsSinceEpoch();
+    for (const qint64 offset : {0, 7, 999, 1000, 1042, 61'005, 86'400'000 + 3}) {
+        QByteArray out;
+        format.appendLocalTime(out, base + offset);
+        const QDateTime expected = QDateTime::fromMSecsSinceEpoch(base + offset);
+        QCOMPARE(QString::fromLatin1(out), expected.toString(u"yyyy-MM-ddTHH:mm:ss.zzz"_s));
+    }
+}
+
+void TestHistory::failedSaveLeavesTheOldFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"history.csv"_s);
+    HistoryRing ring;
+    ring.append(HistoryRing::Direction::Received, "first", 1);
+    QString error;
+    QVERIFY(CsvFormat::save(ring, path, &error));
+    const QByteArray saved = fileBytes(path);
+    QVERIFY(saved.startsWith(CsvFormat::header()) && saved.endsWith(",received,first\r\n"));
+
+    ring.append(HistoryRing::Direction::Received, "second", 2);
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    {
+        Unprivileged asUser;
+        QVERIFY(!CsvFormat::save(ring, path, &error));
+    }
+    QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QVERIFY(!error.isEmpty());
+    QCOMPARE(fileBytes(path), saved);
+}
+
+// Both directions in the order they crossed, the reported values in the trend, and lines of
+// one read sharing its time.
+void TestHistory::linkLinesAndCommandsAreRecordedInOrder()
+{
+    SessionFixture f;
+    qint64 clock = 5000;
+    SessionHistory history(SessionHistory::Limits{}, [&clock] { return clock++; });
+    f.link.setTap(&history);
+    QSignalSpy changed(&history, &SessionHistory::changed);
+
+    f.identify();
+    f.serial.feedNow("PV01=12.5\rSV11=40\rSV21=1e40\rjunk\rSV01=3\rPV02= -7\r");
+    f.s().pressPreset(2, 100);
+
+    const HistoryRing &ring = history.ring();
+    QStringList seen;
+    for (qsizetype i = 0; i < ring.size(); ++i)
+        seen << (ring.at(i).direction == HistoryRing::Direction::Sent ? u">"_s : u"<"_s)
+                    + QString::fromLatin1(ring.at(i).text);
+    QCOMPARE(seen, (QStringList{u">I?"_s, u"<"_s + f.s().state().ucApp, u"<PV01=12.5"_s, u"<SV11=40"_s, u"<SV21=1e40"_s,
+                                u"<junk"_s, u"<SV01=3"_s, u"<PV02= -7"_s, u">SV21=100"_s, u">PV02?"_s}));
+    QCOMPARE(ring.at(2).msecs, ring.at(7).msecs); // one read
+    QVERIFY(ring.at(8).msecs > ring.at(7).msecs);
+    QVERIFY(changed.count() >= 4); // per read and per command, not per line
+
+    const Trend &trend = history.trend();
+    QCOMPARE(trend.size(Trend::ProcessValue1), 1);
+    QCOMPARE(trend.at(Trend::ProcessValue1, 0).value, 12.5);
+    QCOMPARE(trend.at(Trend::ProcessValue2, 0).value, -7.0);
+    QCOMPARE(trend.at(Trend::Setpoint1, 0).value, 40.0);
+    QCOMPARE(trend.size(Trend::Setpoint2), 0); // beyond single precision: no value
+    QCOMPARE(trend.at(Trend::FrequencyCode, 0).value, 3.0);
+    QCOMPARE(trend.at(Trend::FrequencyCode, 0).msecs, ring.at(6).msecs);
+}
+
+// What one read brought is in the file when the read has been handled, before anything else
+// runs; a command is in the file before its pause.
+void TestHistory::recordingReachesTheFileBeforeTheEventLoop()
+{
+    SessionFixture f;
+    SessionHistory history;
+    f.link.setTap(&history);
+    const QString path = f.dir.filePath(u"run.csv"_s);
+    Recorder recorder(path);
+    QVERIFY(recorder.open());
+    history.setRecorder(&recorder);
+    QCOMPARE(fileBytes(path), CsvFormat::header());
+
+    f.identify();
+    f.serial.feedNow("a,b\rline 2\r");
+    QList<QStringList> rows = readCsv(fileBytes(path));
+    QCOMPARE(rows.size(), 5);
+    QCOMPARE(rows[3].mid(1), (QStringList{u"received"_s, u"a,b"_s}));
+
+    QByteArray inPause;
+    f.pacer.actions << [&] { inPause = fileBytes(path); };
+    f.s().pressPreset(1, 50);
+    QVERIFY(inPause.endsWith(",sent,SV11=50\r\n"));
+
+    // A second recording of the same file appends, without a second header.
+    Recorder again(path);
+    QVERIFY(again.open());
+    again.add({1, HistoryRing::Direction::Received, "more"});
+    again.flush();
+    rows = readCsv(fileBytes(path));
+    QCOMPARE(rows.count(QStringList{u"time"_s, u"direction"_s, u"text"_s}), 1);
+    QCOMPARE(rows.constLast().constLast(), u"more"_s);
+}
+
+void TestHistory::recordingFailureIsReportedOnce_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("no such folder") << u"/nonexistent-folder/run.csv"_s;
+#ifdef Q_OS_LINUX
+    QTest::newRow("full disk") << u"/dev/full"_s;
+#endif
+}
+
+// The recording stops with one report; the lines go on into the history.
+void TestHistory::recordingFailureIsReportedOnce()
+{
+    QFETCH(QString, path);
+    SessionFixture f;
+    SessionHistory history;
+    f.link.setTap(&history);
+    Recorder recorder(path);
+    QSignalSpy failed(&recorder, &Recorder::failed);
+    QVERIFY(!recorder.open());
+    history.setRecorder(&recorder);
+    f.identify();
+    for (int i = 0; i < 5; ++i)
+        f.serial.feedNow("PV01=" + QByteArray::number(i) + '\r');
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(failed[0][0].toString().contains(path));
+    QVERIFY(!recorder.isRecording());
+    QCOMPARE(history.ring().size(), 7);
+}
+
+void TestHistory::recordingStopsWhenTheFileIsRemoved()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"run.csv"_s);
+    Recorder recorder(path);
+    QSignalSpy failed(&recorder, &Recorder::failed);
+    QVERIFY(recorder.open());
+    QVERIFY(QFile::remove(path));
+    QTest::qWait(1100); // the path is looked at once a second
+    for (int i = 0; i < 3; ++i) {
+        recorder.add({i, HistoryRing::Direction::Received, "x"});
+        recorder.flush();
+    }
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(failed[0][0].toString().contains(u"removed"_s));
+    QVERIFY(!QFile::exists(path));
+}
+
+QTEST_GUILESS_MAIN(TestHistory)
+#include "tst_history.moc"

@@ -36,15 +36,16 @@ struct Plotted {
     bool steps; // a setting that holds until the next report
 };
 constexpr Plotted plotted[] = {
-    {Trend::ProcessValue1, QT_TRANSLATE_NOOP("HistoryWindow", "Process value 1 (PV01)"), false},
-    {Trend::ProcessValue2, QT_TRANSLATE_NOOP("HistoryWindow", "Process value 2 (PV02)"), false},
-    {Trend::Setpoint1, QT_TRANSLATE_NOOP("HistoryWindow", "Output 1 setpoint (SV11)"), true},
-    {Trend::Setpoint2, QT_TRANSLATE_NOOP("HistoryWindow", "Output 2 setpoint (SV21)"), true},
+    {Trend::ProcessValue1, QT_TRANSLATE_NOOP("HistoryWindow", "PV01 process value 1"), false},
+    {Trend::ProcessValue2, QT_TRANSLATE_NOOP("HistoryWindow", "PV02 process value 2"), false},
+    {Trend::Setpoint1, QT_TRANSLATE_NOOP("HistoryWindow", "SV11 output 1 setpoint"), true},
+    {Trend::Setpoint2, QT_TRANSLATE_NOOP("HistoryWindow", "SV21 output 2 setpoint"), true},
 };
 
-// The points of one series from `since` on, at most `limit` of them: where there are more,
-// each stretch keeps its lowest and highest value, in time order.
-QList<QPointF> pointsOf(const Trend &trend, Trend::Series series, qint64 since, int limit, bool steps)
+// The points of one series from `since` on, at most about `limit` of them: where there are
+// more, each stretch keeps its lowest and highest value, in time order. A setting is drawn as
+// steps, held until `until`.
+QList<QPointF> pointsOf(const Trend &trend, Trend::Series series, qint64 since, qint64 until, int limit, bool steps)
 {
     const qsizetype n = trend.size(series);
     qsizetype from = n;
@@ -72,6 +73,8 @@ QList<QPointF> pointsOf(const Trend &trend, Trend::Series series, qint64 since, 
             out.append(QPointF(double(p.msecs), p.value));
         }
     }
+    if (steps && !out.isEmpty() && out.constLast().x() < double(until))
+        out.append(QPointF(double(until), out.constLast().y())); // it holds until the latest report
     return out;
 }
 
@@ -89,9 +92,11 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     m_chart->setMargins(QMargins(4, 4, 4, 4));
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
+    m_timeAxis->setTickCount(5);
     m_timeAxis->setTitleText(tr("Time"));
     m_valueAxis = new QValueAxis;
     m_valueAxis->setTitleText(tr("Value"));
+    m_valueAxis->setLabelFormat(QStringLiteral("%.4g"));
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
     for (size_t k = 0; k < m_series.size(); ++k) {
@@ -105,7 +110,7 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     m_chartView = new QChartView(m_chart);
     m_chartView->setObjectName(QStringLiteral("trend"));
     m_chartView->setAccessibleName(tr("Trend of the reported values"));
-    m_chartView->setMinimumHeight(160);
+    m_chartView->setMinimumHeight(200);
 
     m_model = new HistoryModel(history.ring(), this);
     m_table = new QTableView;
@@ -126,8 +131,9 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     auto *splitter = new QSplitter(Qt::Vertical);
     splitter->addWidget(m_chartView);
     splitter->addWidget(m_table);
-    splitter->setStretchFactor(0, 2);
-    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({270, 230});
 
     m_count = new QLabel;
     m_count->setObjectName(QStringLiteral("historyCount"));
@@ -193,8 +199,9 @@ void HistoryWindow::showBeside(const QWidget *panel)
                 s.setWidth(std::min(s.width(), width));
                 s.setHeight(std::min(s.height(), avail.height() - frame.height()));
                 resize(s);
-                move(right >= left ? QPoint(p.right() + 1 + gap, avail.top())
-                                   : QPoint(p.left() - gap - s.width() - frame.width(), avail.top()));
+                const int top = std::clamp(p.top(), avail.top(), avail.bottom() + 1 - s.height() - frame.height());
+                move(right >= left ? QPoint(p.right() + 1 + gap, top)
+                                   : QPoint(p.left() - gap - s.width() - frame.width(), top));
             } else {
                 move(avail.topLeft());
             }
@@ -259,7 +266,7 @@ void HistoryWindow::refreshTrend()
     double lo = qInf(), hi = -qInf();
     qint64 first = latest;
     for (size_t k = 0; k < m_series.size(); ++k) {
-        const QList<QPointF> points = pointsOf(trend, plotted[k].series, since, TrendPointsShown, plotted[k].steps);
+        const QList<QPointF> points = pointsOf(trend, plotted[k].series, since, latest, TrendPointsShown, plotted[k].steps);
         for (const QPointF &p : points) {
             lo = std::min(lo, p.y());
             hi = std::max(hi, p.y());
@@ -277,7 +284,6 @@ void HistoryWindow::refreshTrend()
         lo -= 1, hi += 1;
     const double pad = (hi - lo) * 0.05;
     m_valueAxis->setRange(lo - pad, hi + pad);
-    m_valueAxis->applyNiceNumbers();
     if (latest - first < 60'000)
         first = latest - 60'000; // at least a minute across
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(latest));

@@ -61,13 +61,8 @@ int main(int argc, char **argv)
     PortSources sources{PortNaming(parser.value(dir)), {}, {}, {}, {}};
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
-        SystemPort p{info.portName(),
-                     info.systemLocation(),
-                     info.description(),
-                     info.manufacturer(),
-                     info.serialNumber(),
-                     {},
-                     {}};
+        SystemPort p{info.portName(),   info.systemLocation(), info.description(),
+                     info.manufacturer(), info.serialNumber(), {}, {}};
         if (info.hasVendorIdentifier())
             p.vendorId = info.vendorIdentifier();
         if (info.hasProductIdentifier())

@@ -12,7 +12,8 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
+namespace
+{
 
 // A machine as the check sees it. Access follows the mode bits, as the kernel's would.
 struct FakeMachine {
@@ -42,7 +43,7 @@ struct FakeMachine {
             if (!n.contains(d))
                 return std::nullopt;
             PortCheckSystem::Node node = n.value(d);
-            const int shift = node.owner == me.uid                     ? 6
+            const int shift = node.owner == me.uid                    ? 6
                               : me.processGroups.contains(node.group) ? 3
                                                                       : 0;
             node.accessible = (node.mode >> shift & 06) == 06;
@@ -163,8 +164,9 @@ void TestPortCheck::situations_data()
         FakeMachine m = uno();
         m.nodes[u"/dev/ttyACM0"_s].mode = 0600;
         QTest::newRow("only the owner may")
-            << m << 65 << QStringList{u"only root may open it: for now sudo setfacl -m "
-                                      u"u:alice:rw /dev/ttyACM0"_s}
+            << m << 65
+            << QStringList{u"only root may open it: for now sudo setfacl -m "
+                           u"u:alice:rw /dev/ttyACM0"_s}
             << QStringList{u"usermod"_s} << 1;
         m.me = {0, u"root"_s, {0}, {0}};
         QTest::newRow("root may open anything")
@@ -254,11 +256,10 @@ void TestPortCheck::situations_data()
         m.ttySChips.insert(u"/dev/ttyS1"_s, false);
         m.me.processGroups << 20;
         QTest::newRow("every port: only ttyS nodes with a UART")
-            << m << 0 << QStringList{u"Port 1  /dev/ttyS0\n"_s, nothing}
-            << QStringList{u"Port 2"_s} << 0;
+            << m << 0 << QStringList{u"Port 1  /dev/ttyS0\n"_s, nothing} << QStringList{u"Port 2"_s}
+            << 0;
         QTest::newRow("a ttyS node without a UART, asked for")
-            << m << 2
-            << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
+            << m << 2 << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
             << QStringList{} << 1;
         m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false});
         QTest::newRow("not a device node")
@@ -266,19 +267,18 @@ void TestPortCheck::situations_data()
             << QStringList{u"you may"_s} << 1;
     }
     QTest::newRow("a number naming no port")
-        << uno() << 200 << QStringList{u"200 names no port: use 1 to 96"_s} << QStringList{}
-        << 1;
+        << uno() << 200 << QStringList{u"200 names no port: use 1 to 96"_s} << QStringList{} << 1;
     QTest::newRow("nothing plugged in")
         << FakeMachine{} << 0 << QStringList{u"no serial device found: plug the board in"_s}
         << QStringList{u"Port "_s} << 1;
-    QTest::newRow("several things in the way: counted")
-        << [] {
-               FakeMachine m = uno();
-               m.me.processGroups = {1000};
-               m.running = {u"ModemManager"_s};
-               return m;
-           }()
-        << 65 << QStringList{u"2 things in the way.\n"_s} << QStringList{} << 2;
+    QTest::newRow("several things in the way: counted") <<
+        [] {
+            FakeMachine m = uno();
+            m.me.processGroups = {1000};
+            m.running = {u"ModemManager"_s};
+            return m;
+        }() << 65 << QStringList{u"2 things in the way.\n"_s}
+                                                        << QStringList{} << 2;
 }
 
 void TestPortCheck::situations()
@@ -289,15 +289,14 @@ void TestPortCheck::situations()
     QFETCH(QStringList, absent);
     QFETCH(int, problems);
 
-    const PortCheckReport report =
-        checkPorts(machine.sources(), machine.system(),
-                   number ? std::optional<int>(number) : std::nullopt);
+    const PortCheckReport report = checkPorts(machine.sources(), machine.system(),
+                                              number ? std::optional<int>(number) : std::nullopt);
     for (const QString &piece : present)
-        QVERIFY2(report.text.contains(piece), qPrintable(u"missing: "_s + piece + u"\n"_s
-                                                         + report.text));
+        QVERIFY2(report.text.contains(piece),
+                 qPrintable(u"missing: "_s + piece + u"\n"_s + report.text));
     for (const QString &piece : absent)
-        QVERIFY2(!report.text.contains(piece), qPrintable(u"unexpected: "_s + piece + u"\n"_s
-                                                          + report.text));
+        QVERIFY2(!report.text.contains(piece),
+                 qPrintable(u"unexpected: "_s + piece + u"\n"_s + report.text));
     QCOMPARE(report.problems, problems);
     QCOMPARE(problemLines(report.text).size(), problems);
 }
@@ -351,8 +350,8 @@ void TestPortCheck::realRunOverAPtyLink()
     QVERIFY(fd >= 0);
     out = check(&status);
     ::close(fd);
-    const QString named =
-        u"In the way: tst_portcheck (PID %1) holds it open"_s.arg(QCoreApplication::applicationPid());
+    const QString named = u"In the way: tst_portcheck (PID %1) holds it open"_s.arg(
+        QCoreApplication::applicationPid());
     QVERIFY2(out.contains(named), qPrintable(out));
     QCOMPARE(problemLines(out).size(), 1);
     QCOMPARE(status, 1);

@@ -1,0 +1,365 @@
+// pwmports --check: what it says on made-up machines, and once for real over a pty link.
+// The real run needs the virtual board and pwmports (PWM_VIRTUAL_BOARD, PWM_PORTS).
+#include "portcheck.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace
+{
+
+// A machine as the check sees it. Access follows the mode bits, as the kernel's would.
+struct FakeMachine {
+    QHash<QString, PortCheckSystem::Node> nodes;
+    QHash<QString, std::optional<bool>> ttySChips; // what probing a ttyS node finds
+    PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
+    QHash<qint64, QString> processes;
+    QHash<QString, QList<qint64>> holders;
+    QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
+    QStringList running;
+    QStringList brlttyRules;
+    QList<PortCheckSystem::UsbAdapter> adapters;
+    QList<SystemPort> reported;
+
+    PortSources sources() const
+    {
+        PortSources s{PortNaming({}), reported, {}, {}, {}};
+        s.present = [n = nodes](const QString &d) { return n.contains(d); };
+        s.probe = [c = ttySChips](const QString &d) { return c.value(d, true); };
+        return s;
+    }
+
+    PortCheckSystem system() const
+    {
+        PortCheckSystem s;
+        s.node = [n = nodes, me = me](const QString &d) -> std::optional<PortCheckSystem::Node> {
+            if (!n.contains(d))
+                return std::nullopt;
+            PortCheckSystem::Node node = n.value(d);
+            const int shift = node.owner == me.uid                    ? 6
+                              : me.processGroups.contains(node.group) ? 3
+                                                                      : 0;
+            node.accessible = (node.mode >> shift & 06) == 06;
+            return node;
+        };
+        s.identity = me;
+        s.groupName = [](uint gid) {
+            return QHash<uint, QString>{{0, u"root"_s}, {20, u"dialout"_s}, {1000, u"alice"_s}}
+                .value(gid);
+        };
+        s.userName = [](uint uid) {
+            return QHash<uint, QString>{{0, u"root"_s}, {1000, u"alice"_s}}.value(uid);
+        };
+        s.holders = [h = holders, p = processes](const QString &d) {
+            QList<PortCheckSystem::Process> out;
+            for (qint64 pid : h.value(d))
+                out.append({pid, p.value(pid)});
+            return out;
+        };
+        s.locks = [l = locks](const QString &d) {
+            return d == u"/dev/ttyACM0"_s ? l : QList<PortCheckSystem::LockFile>();
+        };
+        s.processName = [p = processes](qint64 pid) {
+            return p.contains(pid) ? std::optional<QString>(p.value(pid)) : std::nullopt;
+        };
+        s.running = [r = running](const QString &name) { return r.contains(name); };
+        s.brlttyRules = brlttyRules;
+        s.usbAdapters = adapters;
+        return s;
+    }
+};
+
+const PortCheckSystem::Node Dialout{0, 20, 0660, true, false};
+
+// An Uno on /dev/ttyACM0, owned by group dialout, and alice in that group.
+FakeMachine uno()
+{
+    FakeMachine m;
+    m.nodes.insert(u"/dev/ttyACM0"_s, Dialout);
+    m.me.processGroups << 20;
+    m.me.databaseGroups << 20;
+    m.adapters = {{u"1-2"_s, 0x1234, 0x0043, u"ttyACM0"_s}};
+    m.reported = {{u"ttyACM0"_s, u"/dev/ttyACM0"_s, {}, {}, {}, 0x1234, 0x0043}};
+    return m;
+}
+
+// A Nano clone's CH340 on /dev/ttyUSB0.
+FakeMachine nano()
+{
+    FakeMachine m = uno();
+    m.nodes.clear();
+    m.nodes.insert(u"/dev/ttyUSB0"_s, Dialout);
+    m.adapters = {{u"1-2"_s, 0x1a86, 0x7523, u"ttyUSB0"_s}};
+    m.reported = {{u"ttyUSB0"_s, u"/dev/ttyUSB0"_s, {}, {}, {}, 0x1a86, 0x7523}};
+    return m;
+}
+
+QStringList problemLines(const QString &text)
+{
+    QStringList out;
+    for (const QString &line : text.split(u'\n'))
+        if (line.startsWith(u"  In the way: "_s))
+            out << line;
+    return out;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(FakeMachine)
+
+class TestPortCheck : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void situations_data();
+    void situations();
+    void modemManagerRule();
+    void realRunOverAPtyLink();
+};
+
+// Each row: a machine, the number asked for (0: none), pieces that must each be in the
+// output, pieces that must not, and how many lines name something in the way.
+void TestPortCheck::situations_data()
+{
+    QTest::addColumn<FakeMachine>("machine");
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<QStringList>("absent");
+    QTest::addColumn<int>("problems");
+
+    const QString nothing = u"Nothing found in the way. Opening the port resets most boards"_s;
+
+    QTest::newRow("clear") << uno() << 65
+                           << QStringList{u"Port 65  /dev/ttyACM0\n"_s,
+                                          u"  crw-rw---- root:dialout; you may open it (you are "
+                                          u"in group dialout).\n"_s,
+                                          nothing}
+                           << QStringList{u"In the way"_s} << 0;
+    {
+        FakeMachine m = uno();
+        m.me.processGroups = {1000};
+        m.me.databaseGroups = {1000};
+        QTest::newRow("not in the group")
+            << m << 65
+            << QStringList{u"you may not open it.\n"_s,
+                           u"only root and group dialout may open it, and you are not in "
+                           u"dialout: sudo usermod -aG dialout alice, then log out and in again"_s}
+            << QStringList{nothing} << 1;
+        m.me.databaseGroups << 20;
+        QTest::newRow("added to the group, not logged in again")
+            << m << 65
+            << QStringList{u"you were added to group dialout after this login began"_s,
+                           u"log out and in again (or run `newgrp dialout`"_s}
+            << QStringList{u"usermod"_s} << 1;
+    }
+    {
+        FakeMachine m = uno();
+        m.nodes[u"/dev/ttyACM0"_s].mode = 0600;
+        QTest::newRow("only the owner may")
+            << m << 65
+            << QStringList{u"only root may open it: for now sudo setfacl -m "
+                           u"u:alice:rw /dev/ttyACM0"_s}
+            << QStringList{u"usermod"_s} << 1;
+        m.me = {0, u"root"_s, {0}, {0}};
+        QTest::newRow("root may open anything")
+            << m << 65 << QStringList{u"you may open it (as root).\n"_s, nothing} << QStringList{}
+            << 0;
+    }
+    {
+        FakeMachine m = uno();
+        m.processes = {{4242, u"serialmon"_s}, {4243, u"uploader"_s}};
+        m.holders.insert(u"/dev/ttyACM0"_s, {4242});
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4242, 1000}};
+        QTest::newRow("held, and its own lock not named twice")
+            << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open: close"_s}
+            << QStringList{u"LCK"_s} << 1;
+        m.holders.clear();
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0}};
+        QTest::newRow("locked by another user's process")
+            << m << 65
+            << QStringList{u"held by another user's process uploader (PID 4243), which "
+                           u"locked it in /run/lock/LCK..ttyACM0"_s}
+            << QStringList{} << 1;
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 1000}};
+        QTest::newRow("own stale lock")
+            << m << 65
+            << QStringList{u"A stale lock file /run/lock/LCK..ttyACM0 is left from PID 999"_s,
+                           nothing}
+            << QStringList{} << 0;
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 0}};
+        QTest::newRow("another user's stale lock")
+            << m << 65 << QStringList{u"sudo rm /run/lock/LCK..ttyACM0"_s} << QStringList{} << 1;
+        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 0, 1000}};
+        QTest::newRow("lock naming no process")
+            << m << 65
+            << QStringList{u"lock file /var/lock/LCK..ttyACM0 names no process: if no program "
+                           u"uses the port, remove it: rm /var/lock/LCK..ttyACM0"_s}
+            << QStringList{} << 1;
+    }
+    {
+        FakeMachine m = uno();
+        m.running = {u"ModemManager"_s};
+        QTest::newRow("ModemManager and a ttyACM port")
+            << m << 0
+            << QStringList{u"ModemManager is running"_s,
+                           u"echo 'ATTRS{idVendor}==\"1234\", ATTRS{idProduct}==\"0043\", "
+                           u"ENV{ID_MM_DEVICE_IGNORE}=\"1\"' | sudo tee "
+                           u"/etc/udev/rules.d/99-pwmpanel-modemmanager.rules"_s}
+            << QStringList{} << 1;
+        FakeMachine n = nano();
+        n.running = {u"ModemManager"_s};
+        QTest::newRow("ModemManager leaves ttyUSB alone")
+            << n << 33 << QStringList{nothing} << QStringList{u"ModemManager"_s} << 0;
+    }
+    {
+        FakeMachine m = nano();
+        m.running = {u"brltty"_s};
+        QTest::newRow("brltty running, adapter plugged in")
+            << m << 0
+            << QStringList{u"Machine:\n"_s,
+                           u"brltty (a braille display service) is running; it takes CH340"_s,
+                           u"sudo apt remove brltty"_s}
+            << QStringList{} << 1;
+        m.running.clear();
+        m.nodes.clear();
+        m.adapters[0].tty.clear();
+        m.brlttyRules = {u"/usr/lib/udev/rules.d/85-brltty.rules"_s};
+        QTest::newRow("brltty's rules took the node")
+            << m << 33
+            << QStringList{u"/dev/ttyUSB0 does not exist"_s,
+                           u"has udev rules in force (/usr/lib/udev/rules.d/85-brltty.rules)"_s}
+            << QStringList{u"has no port node"_s} << 2;
+        m.brlttyRules.clear();
+        QTest::newRow("adapter without a node, no brltty")
+            << m << 0
+            << QStringList{u"USB serial adapter 1a86:7523 (USB 1-2) is plugged in but has no "
+                           u"port node"_s}
+            << QStringList{u"brltty"_s, u"no serial device found"_s} << 1;
+        FakeMachine u = uno();
+        u.running = {u"brltty"_s};
+        u.adapters.clear();
+        QTest::newRow("brltty with no adapter around")
+            << u << 0 << QStringList{nothing} << QStringList{u"brltty"_s} << 0;
+    }
+    {
+        FakeMachine m;
+        m.nodes.insert(u"/dev/ttyS0"_s, Dialout);
+        m.nodes.insert(u"/dev/ttyS1"_s, Dialout);
+        m.ttySChips.insert(u"/dev/ttyS1"_s, false);
+        m.me.processGroups << 20;
+        QTest::newRow("every port: only ttyS nodes with a UART")
+            << m << 0 << QStringList{u"Port 1  /dev/ttyS0\n"_s, nothing} << QStringList{u"Port 2"_s}
+            << 0;
+        QTest::newRow("a ttyS node without a UART, asked for")
+            << m << 2 << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
+            << QStringList{} << 1;
+        m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false});
+        QTest::newRow("not a device node")
+            << m << 1 << QStringList{u"/dev/ttyS0 is not a device node"_s}
+            << QStringList{u"you may"_s} << 1;
+    }
+    QTest::newRow("a number naming no port")
+        << uno() << 200 << QStringList{u"200 names no port: use 1 to 96"_s} << QStringList{} << 1;
+    QTest::newRow("nothing plugged in")
+        << FakeMachine{} << 0 << QStringList{u"no serial device found: plug the board in"_s}
+        << QStringList{u"Port "_s} << 1;
+    QTest::newRow("several things in the way: counted") <<
+        [] {
+            FakeMachine m = uno();
+            m.me.processGroups = {1000};
+            m.running = {u"ModemManager"_s};
+            return m;
+        }() << 65 << QStringList{u"2 things in the way.\n"_s}
+                                                        << QStringList{} << 2;
+}
+
+void TestPortCheck::situations()
+{
+    QFETCH(FakeMachine, machine);
+    QFETCH(int, number);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    QFETCH(int, problems);
+
+    const PortCheckReport report = checkPorts(machine.sources(), machine.system(),
+                                              number ? std::optional<int>(number) : std::nullopt);
+    for (const QString &piece : present)
+        QVERIFY2(report.text.contains(piece),
+                 qPrintable(u"missing: "_s + piece + u"\n"_s + report.text));
+    for (const QString &piece : absent)
+        QVERIFY2(!report.text.contains(piece),
+                 qPrintable(u"unexpected: "_s + piece + u"\n"_s + report.text));
+    QCOMPARE(report.problems, problems);
+    QCOMPARE(problemLines(report.text).size(), problems);
+}
+
+// Without the board's USB identity the rule names the node; with it, the board wherever
+// it is plugged in.
+void TestPortCheck::modemManagerRule()
+{
+    QCOMPARE(::modemManagerRule(0x2a03, 0x0043, u"/dev/ttyACM1"_s),
+             u"ATTRS{idVendor}==\"2a03\", ATTRS{idProduct}==\"0043\", "
+             u"ENV{ID_MM_DEVICE_IGNORE}=\"1\""_s);
+    QCOMPARE(::modemManagerRule(std::nullopt, std::nullopt, u"/dev/ttyACM1"_s),
+             u"KERNEL==\"ttyACM1\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""_s);
+}
+
+// The real pwmports over the virtual board's link: clear while the board alone holds the
+// pseudo-terminal, and naming this test once it holds the port open itself.
+void TestPortCheck::realRunOverAPtyLink()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the check reads /proc");
+#else
+    const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
+    const QString ports = qEnvironmentVariable("PWM_PORTS");
+    QVERIFY2(!board.isEmpty() && !ports.isEmpty(), "PWM_VIRTUAL_BOARD and PWM_PORTS must be set");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(u"ports/com1"_s);
+
+    QProcess boardProc;
+    boardProc.start(board, {u"--link"_s, link});
+    QVERIFY(boardProc.waitForStarted(3000));
+    QVERIFY(boardProc.waitForReadyRead(5000)); // its start line: the link is there
+
+    auto check = [&](int *status) {
+        QProcess p;
+        p.start(ports, {u"--check"_s, u"--dir"_s, dir.path(), u"1"_s});
+        if (!p.waitForFinished(10000))
+            return u"pwmports did not finish"_s;
+        *status = p.exitCode();
+        return QString::fromLocal8Bit(p.readAllStandardOutput());
+    };
+
+    int status = -1;
+    QString out = check(&status);
+    QVERIFY2(out.contains(u"Nothing found in the way."_s), qPrintable(out));
+    QVERIFY2(out.contains(u" (through ports/com1)\n"_s), qPrintable(out));
+    QCOMPARE(status, 0);
+
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    out = check(&status);
+    ::close(fd);
+    const QString named = u"In the way: tst_portcheck (PID %1) holds it open"_s.arg(
+        QCoreApplication::applicationPid());
+    QVERIFY2(out.contains(named), qPrintable(out));
+    QCOMPARE(problemLines(out).size(), 1);
+    QCOMPARE(status, 1);
+
+    boardProc.terminate();
+    QVERIFY(boardProc.waitForFinished(3000));
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestPortCheck)
+#include "tst_portcheck.moc"

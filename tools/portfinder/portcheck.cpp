@@ -1,0 +1,287 @@
+#include "portcheck.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+namespace
+{
+
+using System = PortCheckSystem;
+
+constexpr uint ReadWrite = 06; // the rw bits of one class, shifted into place below
+
+QString modeText(const System::Node &n)
+{
+    QString s = n.charDevice ? QStringLiteral("c") : QStringLiteral("-");
+    static const char Letters[] = "rwxrwxrwx";
+    for (int bit = 8; bit >= 0; --bit)
+        s += (n.mode >> bit) & 1 ? QLatin1Char(Letters[8 - bit]) : QLatin1Char('-');
+    return s;
+}
+
+QString nameOrNumber(const QString &name, uint id)
+{
+    return name.isEmpty() ? QString::number(id) : name;
+}
+
+// Collects the lines; `trouble` marks what stands in the way and counts it.
+class Report
+{
+public:
+    void info(const QString &line) { m_text += line + QLatin1Char('\n'); }
+    void trouble(const QString &line)
+    {
+        m_text += QStringLiteral("  In the way: ") + line + QLatin1Char('\n');
+        ++m_problems;
+    }
+    int problems() const { return m_problems; }
+    PortCheckReport done() const { return {m_text, m_problems}; }
+
+private:
+    QString m_text;
+    int m_problems = 0;
+};
+
+// Who may open the node, and when the user may not, why and the fix.
+void checkAccess(const System &sys, const QString &device, const System::Node &node, Report &out)
+{
+    const System::Identity &me = sys.identity;
+    const QString owner = nameOrNumber(sys.userName(node.owner), node.owner);
+    const QString group = nameOrNumber(sys.groupName(node.group), node.group);
+    const QString user = nameOrNumber(me.user, me.uid);
+    QString line = QStringLiteral("  %1 %2:%3; ").arg(modeText(node), owner, group);
+    if (node.accessible || me.uid == 0) {
+        line += QStringLiteral("you may open it");
+        if (me.uid == 0)
+            line += QStringLiteral(" (as root)");
+        else if (node.owner != me.uid && me.processGroups.contains(node.group) &&
+                 (node.mode >> 3 & ReadWrite) == ReadWrite)
+            line += QStringLiteral(" (you are in group %1)").arg(group);
+        out.info(line + QLatin1Char('.'));
+        return;
+    }
+    out.info(line + QStringLiteral("you may not open it."));
+    const bool groupMay = (node.mode >> 3 & ReadWrite) == ReadWrite;
+    if (node.owner == me.uid && (node.mode >> 6 & ReadWrite) != ReadWrite) {
+        out.trouble(
+            QStringLiteral("it is yours but not readable and writable: chmod u+rw %1").arg(device));
+    } else if (groupMay && me.processGroups.contains(node.group)) {
+        out.trouble(QStringLiteral("you are in group %1, yet may not open %2 (an access "
+                                   "control list?): getfacl %2 shows who may")
+                        .arg(group, device));
+    } else if (groupMay && me.databaseGroups.contains(node.group)) {
+        out.trouble(QStringLiteral("you were added to group %1 after this login began, so "
+                                   "this session does not have it yet: log out and in again "
+                                   "(or run `newgrp %1` in this terminal for now)")
+                        .arg(group));
+    } else if (groupMay) {
+        out.trouble(QStringLiteral("only %1 and group %2 may open it, and you are not in %2: "
+                                   "sudo usermod -aG %2 %3, then log out and in again (a new "
+                                   "login is needed)")
+                        .arg(owner, group, user));
+    } else {
+        out.trouble(QStringLiteral("only %1 may open it: for now sudo setfacl -m u:%2:rw %3 "
+                                   "(lasts until the board is plugged in again); for good, a "
+                                   "udev rule with GROUP=\"dialout\", MODE=\"0660\"")
+                        .arg(owner, user, device));
+    }
+}
+
+void checkHolders(const System &sys, const QString &device, Report &out)
+{
+    QSet<qint64> named;
+    for (const System::Process &p : sys.holders(device)) {
+        named.insert(p.pid);
+        out.trouble(QStringLiteral("%1 (PID %2) holds it open: close that program (a serial "
+                                   "monitor, an upload still running, a second panel) or "
+                                   "kill %2")
+                        .arg(p.name)
+                        .arg(p.pid));
+    }
+    for (const System::LockFile &lock : sys.locks(device)) {
+        if (named.contains(lock.pid) && lock.pid != 0)
+            continue;
+        const std::optional<QString> name =
+            lock.pid > 0 ? sys.processName(lock.pid) : std::optional<QString>();
+        const QString rm = lock.owner == sys.identity.uid || sys.identity.uid == 0
+                               ? QStringLiteral("rm ")
+                               : QStringLiteral("sudo rm ");
+        if (lock.pid <= 0) {
+            out.trouble(QStringLiteral("lock file %1 names no process: if no program uses the "
+                                       "port, remove it: %2%1")
+                            .arg(lock.path, rm));
+        } else if (name) {
+            const QString whose = lock.owner == sys.identity.uid
+                                      ? QString()
+                                      : QStringLiteral("another user's process ");
+            out.trouble(QStringLiteral("held by %1%2 (PID %3), which locked it in %4: close "
+                                       "that program")
+                            .arg(whose, *name)
+                            .arg(lock.pid)
+                            .arg(lock.path));
+        } else if (lock.owner == sys.identity.uid) {
+            out.info(QStringLiteral("  A stale lock file %1 is left from PID %2, which has "
+                                    "ended; the panel removes it itself.")
+                         .arg(lock.path)
+                         .arg(lock.pid));
+        } else {
+            out.trouble(QStringLiteral("stale lock file %1 from PID %2, which has ended, and "
+                                       "it is not yours: %3%1")
+                            .arg(lock.path)
+                            .arg(lock.pid)
+                            .arg(rm));
+        }
+    }
+}
+
+void checkModemManager(const System &sys, const PortEntry &e, Report &out)
+{
+    if (!QFileInfo(e.device).fileName().startsWith(QLatin1String("ttyACM")) ||
+        !sys.running(QStringLiteral("ModemManager")))
+        return;
+    out.trouble(QStringLiteral("ModemManager is running; it opens every new ttyACM port for 10 "
+                               "to 20 s and sends it AT commands (port busy, noise to the "
+                               "board). Make it leave the board alone: echo '%1' | sudo tee "
+                               "/etc/udev/rules.d/99-pwmpanel-modemmanager.rules, then sudo "
+                               "udevadm control --reload and plug the board in again")
+                    .arg(modemManagerRule(e.vendorId, e.productId, e.device)));
+}
+
+QString hex4(quint16 v)
+{
+    return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0'));
+}
+
+// brltty and adapters without a port node: about the machine, not one port.
+void checkAdapters(const System &sys, bool usbPortAsked, Report &out)
+{
+    const bool brlttyRuns = sys.running(QStringLiteral("brltty"));
+    const bool brltty = brlttyRuns || !sys.brlttyRules.isEmpty();
+    if (brltty && (usbPortAsked || !sys.usbAdapters.isEmpty())) {
+        const QString what = brlttyRuns ? QStringLiteral("is running")
+                                        : QStringLiteral("has udev rules in force (%1)")
+                                              .arg(sys.brlttyRules.join(QLatin1String(", ")));
+        out.info(QStringLiteral("Machine:"));
+        out.trouble(QStringLiteral("brltty (a braille display service) %1; it takes CH340, "
+                                   "CP210x and FTDI adapters, and their ttyUSB node vanishes "
+                                   "seconds after plugging in. Unless you use a braille "
+                                   "display: sudo apt remove brltty (or sudo systemctl mask "
+                                   "brltty-udev.service brltty.service), then plug the board "
+                                   "in again")
+                        .arg(what));
+        return;
+    }
+    bool heading = false;
+    for (const System::UsbAdapter &a : sys.usbAdapters) {
+        if (!a.tty.isEmpty())
+            continue;
+        if (!heading)
+            out.info(QStringLiteral("Machine:"));
+        heading = true;
+        out.trouble(QStringLiteral("USB serial adapter %1:%2 (USB %3) is plugged in but has no "
+                                   "port node: its driver is not loaded or another program took "
+                                   "it; sudo dmesg | tail shows which")
+                        .arg(hex4(a.vendorId), hex4(a.productId), a.usbPath));
+    }
+}
+
+bool isTtyS(const QString &device)
+{
+    return QFileInfo(device).fileName().startsWith(QLatin1String("ttyS"));
+}
+
+void checkPort(const PortSources &sources, const System &sys, const PortEntry &e, Report &out)
+{
+    QString head = QStringLiteral("Port %1  %2").arg(e.number).arg(e.device);
+    if (sources.linkNumbers.contains(e.number))
+        head += QStringLiteral(" (through ports/com%1)").arg(e.number);
+    if (e.device.isEmpty()) {
+        out.info(QStringLiteral("Port %1").arg(e.number));
+        out.trouble(QStringLiteral("%1 names no port: use 1 to 96 (see pwmports --all), or a "
+                                   "ports/com%1 link beside the panel")
+                        .arg(e.number));
+        return;
+    }
+    const std::optional<System::Node> node = e.present ? sys.node(e.device) : std::nullopt;
+    if (!node) {
+        out.info(head);
+        const QString link = sources.naming.linkPathFor(e.number);
+        out.trouble(e.device == link
+                        ? QStringLiteral("the link %1 points to nothing: plug the board in, or "
+                                         "point the link at its device")
+                              .arg(link)
+                        : QStringLiteral("%1 does not exist: plug the board in, or run pwmports "
+                                         "to see which numbers have a device")
+                              .arg(e.device));
+        return;
+    }
+    out.info(head);
+    if (!node->charDevice) {
+        out.trouble(QStringLiteral("%1 is not a device node: point ports/com%2 at the board's "
+                                   "device")
+                        .arg(e.device)
+                        .arg(e.number));
+        return;
+    }
+    checkAccess(sys, e.device, *node, out);
+    if (e.chip == PortEntry::Chip::Unfitted)
+        out.trouble(QStringLiteral("no UART behind %1, so no board can answer there: run "
+                                   "pwmports to find the board's number")
+                        .arg(e.device));
+    checkHolders(sys, e.device, out);
+    checkModemManager(sys, e, out);
+}
+
+} // namespace
+
+QString modemManagerRule(std::optional<quint16> vendorId, std::optional<quint16> productId,
+                         const QString &device)
+{
+    const QString ignore = QStringLiteral("ENV{ID_MM_DEVICE_IGNORE}=\"1\"");
+    if (vendorId && productId)
+        return QStringLiteral("ATTRS{idVendor}==\"%1\", ATTRS{idProduct}==\"%2\", %3")
+            .arg(hex4(*vendorId), hex4(*productId), ignore);
+    return QStringLiteral("KERNEL==\"%1\", %2").arg(QFileInfo(device).fileName(), ignore);
+}
+
+PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &system,
+                           std::optional<int> number)
+{
+    Report out;
+    QList<PortEntry> entries;
+    if (number) {
+        PortEntry asked;
+        asked.number = *number;
+        for (const PortEntry &e : listPorts(sources, true))
+            if (e.number == *number)
+                asked = e;
+        entries << asked;
+    } else {
+        // Most PCs have ttyS nodes without a UART behind them; only those that answer, or
+        // that a link names, are worth a line.
+        for (const PortEntry &e : listPorts(sources, false))
+            if (!isTtyS(e.device) || e.chip == PortEntry::Chip::Fitted ||
+                sources.linkNumbers.contains(e.number))
+                entries << e;
+    }
+
+    bool usbPortAsked = false;
+    for (const PortEntry &e : std::as_const(entries)) {
+        checkPort(sources, system, e, out);
+        usbPortAsked = usbPortAsked || QFileInfo(e.device).fileName().startsWith(u"ttyUSB");
+    }
+    checkAdapters(system, usbPortAsked, out);
+
+    if (entries.isEmpty() && system.usbAdapters.isEmpty()) {
+        out.trouble(QStringLiteral("no serial device found: plug the board in (pwmports --all "
+                                   "lists every number)"));
+    }
+    if (out.problems() == 0)
+        out.info(QStringLiteral("Nothing found in the way. Opening the port resets most boards: "
+                                "the first I? goes unanswered, and the panel's next search, "
+                                "2.5 s later, finds the board."));
+    else
+        out.info(out.problems() == 1 ? QStringLiteral("1 thing in the way.")
+                                     : QStringLiteral("%1 things in the way.").arg(out.problems()));
+    return out.done();
+}

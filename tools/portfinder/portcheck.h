@@ -1,0 +1,73 @@
+#pragma once
+
+#include "portlisting.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// What `pwmports --check` looks at besides the port listing: the device node, who the
+// user is, which processes hold the node or lock it, and the services that get between a
+// desktop and a USB board. Plain values and look-ups, so that a test can describe any
+// machine; portchecksystem.h fills it from the running Linux system.
+struct PortCheckSystem {
+    struct Node {
+        uint owner = 0;
+        uint group = 0;
+        uint mode = 0; // the nine permission bits
+        bool charDevice = true;
+        bool accessible = false; // this process may open it for reading and writing
+    };
+    struct Identity {
+        uint uid = 0;
+        QString user;
+        QList<uint> processGroups;  // what the running process has (primary included)
+        QList<uint> databaseGroups; // what the group database gives the user today
+    };
+    struct Process {
+        qint64 pid = 0;
+        QString name;
+    };
+    struct LockFile {
+        QString path;
+        qint64 pid = 0; // 0: no process id could be read from it
+        uint owner = 0;
+    };
+    struct UsbAdapter {
+        QString usbPath; // the USB device's name under /sys/bus/usb/devices, e.g. 1-2
+        quint16 vendorId = 0;
+        quint16 productId = 0;
+        QString tty; // the port node's name (ttyUSB0), empty when it has none
+    };
+
+    std::function<std::optional<Node>(const QString &device)> node; // empty: no such node
+    Identity identity;
+    std::function<QString(uint gid)> groupName;
+    std::function<QString(uint uid)> userName;
+    // Processes that hold the device open, except the other end of a pseudo-terminal
+    // (the program that plays the board).
+    std::function<QList<Process>(const QString &device)> holders;
+    std::function<QList<LockFile>(const QString &device)> locks;
+    std::function<std::optional<QString>(qint64 pid)> processName; // empty: not running
+    std::function<bool(const QString &name)> running;              // a process of that name
+    QStringList brlttyRules; // brltty's udev rules files in force
+    QList<UsbAdapter> usbAdapters;
+};
+
+struct PortCheckReport {
+    QString text;     // what to print, one line each
+    int problems = 0; // lines that name something in the way
+};
+
+// Checks the port `number` (when given) or every port whose device is present (ttyS nodes
+// only when a UART answers or a link names them) and the USB serial adapters plugged in.
+// Never opens a USB port: ttyS nodes alone are probed, through sources.probe.
+PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &system,
+                           std::optional<int> number);
+
+// The udev rule that makes ModemManager leave a board alone.
+QString modemManagerRule(std::optional<quint16> vendorId, std::optional<quint16> productId,
+                         const QString &device);

@@ -1,0 +1,288 @@
+#include "portchecksystem.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+
+#ifdef Q_OS_LINUX
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#endif
+
+#ifdef Q_OS_LINUX
+namespace
+{
+
+QByteArray readSmallFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(4096) : QByteArray();
+}
+
+QList<qint64> processIds()
+{
+    QList<qint64> out;
+    const QStringList names = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &name : names) {
+        bool ok = false;
+        const qint64 pid = name.toLongLong(&ok);
+        if (ok && pid > 0)
+            out << pid;
+    }
+    return out;
+}
+
+std::optional<QString> nameOf(qint64 pid)
+{
+    const QByteArray comm = readSmallFile(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (comm.isEmpty())
+        return std::nullopt;
+    return QString::fromLocal8Bit(comm.trimmed());
+}
+
+// The pty index a pseudo-terminal master descriptor serves, from its fdinfo.
+std::optional<int> ptyIndex(qint64 pid, const char *fd)
+{
+    const QByteArray info =
+        readSmallFile(QStringLiteral("/proc/%1/fdinfo/%2").arg(pid).arg(QLatin1String(fd)));
+    for (const QByteArray &line : info.split('\n')) {
+        if (line.startsWith("tty-index:")) {
+            bool ok = false;
+            const int n = line.mid(10).trimmed().toInt(&ok);
+            if (ok)
+                return n;
+        }
+    }
+    return std::nullopt;
+}
+
+QList<PortCheckSystem::Process> holdersOf(const QString &device)
+{
+    struct stat target {
+    };
+    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
+        return {};
+    // A pseudo-terminal's other end (the board's program) holds its master, and usually
+    // its slave too: that one is the board, not in the way.
+    std::optional<int> ptsIndex;
+    if (device.startsWith(QLatin1String("/dev/pts/")))
+        ptsIndex = device.mid(9).toInt();
+
+    QList<PortCheckSystem::Process> out;
+    const qint64 self = ::getpid();
+    for (const qint64 pid : processIds()) {
+        if (pid == self)
+            continue;
+        const QByteArray fdDir = QStringLiteral("/proc/%1/fd").arg(pid).toLocal8Bit();
+        DIR *dir = ::opendir(fdDir.constData());
+        if (!dir)
+            continue; // another user's process: only its lock file can tell
+        bool holds = false;
+        bool isOtherEnd = false;
+        while (const dirent *d = ::readdir(dir)) {
+            if (d->d_name[0] == '.')
+                continue;
+            struct stat st {
+            };
+            const QByteArray path = fdDir + '/' + d->d_name;
+            if (::stat(path.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+                continue;
+            if (st.st_rdev == target.st_rdev)
+                holds = true;
+            else if (ptsIndex && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2 &&
+                     ptyIndex(pid, d->d_name) == ptsIndex)
+                isOtherEnd = true;
+        }
+        ::closedir(dir);
+        if (holds && !isOtherEnd)
+            out.append({pid, nameOf(pid).value_or(QStringLiteral("?"))});
+    }
+    return out;
+}
+
+// The folders Qt SerialPort, minicom, screen and the UUCP tools put LCK..name files in.
+QList<PortCheckSystem::LockFile> locksOf(const QString &device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    const QStringList names = {QStringLiteral("LCK..") + QString(name).replace(u'/', u'_'),
+                               QStringLiteral("LCK..") + QFileInfo(device).fileName()};
+    static const char *const Folders[] = {"/var/lock",  "/run/lock",        "/var/lock/lockdev",
+                                          "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                                          "/tmp",       "/var/tmp"};
+    QSet<QString> seen;
+    QList<PortCheckSystem::LockFile> out;
+    for (const char *folder : Folders) {
+        for (const QString &n : names) {
+            const QFileInfo info(QLatin1String(folder) + u'/' + n);
+            if (!info.exists() || seen.contains(info.canonicalFilePath()))
+                continue;
+            seen.insert(info.canonicalFilePath());
+            PortCheckSystem::LockFile lock{info.filePath(), 0, info.ownerId()};
+            const QByteArray data = readSmallFile(info.filePath());
+            bool ok = false;
+            const qint64 pid = data.split('\n').value(0).trimmed().toLongLong(&ok);
+            if (ok && pid > 0)
+                lock.pid = pid;
+            else if (data.size() == 4) // the old binary form
+                lock.pid = *reinterpret_cast<const qint32 *>(data.constData());
+            out << lock;
+        }
+    }
+    return out;
+}
+
+// brltty's rules files that udev applies: a file of the same name in /etc or /run that is
+// empty or a link to /dev/null masks the packaged one.
+QStringList brlttyRulesInForce()
+{
+    static const char *const Folders[] = {"/etc/udev/rules.d", "/run/udev/rules.d",
+                                          "/usr/lib/udev/rules.d", "/lib/udev/rules.d"};
+    QHash<QString, QString> first;
+    QStringList order;
+    for (const char *folder : Folders) {
+        const QDir dir{QLatin1String(folder)};
+        for (const QString &name :
+             dir.entryList({QStringLiteral("*brltty*.rules")}, QDir::Files | QDir::System)) {
+            if (first.contains(name))
+                continue;
+            first.insert(name, dir.filePath(name));
+            order << name;
+        }
+    }
+    QStringList out;
+    for (const QString &name : std::as_const(order)) {
+        const QFileInfo info(first.value(name));
+        if (info.size() > 0 && info.canonicalFilePath() != QLatin1String("/dev/null"))
+            out << info.filePath();
+    }
+    return out;
+}
+
+// USB devices with a serial port under them, and the common adapter chips without one
+// (taken by another driver, or their driver missing).
+QList<PortCheckSystem::UsbAdapter> usbAdapters()
+{
+    static const QSet<QString> KnownChips = {
+        QStringLiteral("1a86:7523"), QStringLiteral("1a86:5523"), // CH340, CH341
+        QStringLiteral("10c4:ea60"),                              // CP210x
+        QStringLiteral("0403:6001"), QStringLiteral("0403:6015"), // FTDI
+        QStringLiteral("067b:2303"),                              // PL2303
+    };
+    QList<PortCheckSystem::UsbAdapter> out;
+    const QDir bus(QStringLiteral("/sys/bus/usb/devices"));
+    for (const QString &name : bus.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString vendor = QString::fromLatin1(
+            readSmallFile(bus.filePath(name + QLatin1String("/idVendor"))).trimmed());
+        const QString product = QString::fromLatin1(
+            readSmallFile(bus.filePath(name + QLatin1String("/idProduct"))).trimmed());
+        if (vendor.isEmpty() || product.isEmpty())
+            continue; // an interface, not a device
+        QString tty;
+        const QDir device(bus.filePath(name));
+        for (const QString &iface : device.entryList({name + QLatin1String(":*")}, QDir::Dirs)) {
+            const QDir i(device.filePath(iface));
+            const QStringList usb = i.entryList({QStringLiteral("ttyUSB*")}, QDir::Dirs);
+            const QStringList acm = QDir(i.filePath(QStringLiteral("tty")))
+                                        .entryList({QStringLiteral("tty*")}, QDir::Dirs);
+            if (!usb.isEmpty())
+                tty = usb.first();
+            else if (!acm.isEmpty())
+                tty = acm.first();
+        }
+        if (tty.isEmpty() && !KnownChips.contains(vendor + u':' + product))
+            continue;
+        out.append(
+            {name, quint16(vendor.toUInt(nullptr, 16)), quint16(product.toUInt(nullptr, 16)), tty});
+    }
+    return out;
+}
+
+PortCheckSystem::Identity currentIdentity()
+{
+    PortCheckSystem::Identity me;
+    me.uid = ::geteuid();
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? count : 0);
+    if (count > 0 && ::getgroups(count, groups.data()) == count)
+        for (gid_t g : groups)
+            me.processGroups << g;
+    if (!me.processGroups.contains(::getegid()))
+        me.processGroups << ::getegid();
+    if (const passwd *pw = ::getpwuid(me.uid)) {
+        me.user = QString::fromLocal8Bit(pw->pw_name);
+        int n = 64;
+        std::vector<gid_t> db(n);
+        if (::getgrouplist(pw->pw_name, pw->pw_gid, db.data(), &n) < 0) {
+            db.resize(n);
+            ::getgrouplist(pw->pw_name, pw->pw_gid, db.data(), &n);
+        }
+        for (int i = 0; i < n && i < int(db.size()); ++i)
+            me.databaseGroups << db[i];
+    }
+    return me;
+}
+
+} // namespace
+
+PortCheckSystem currentPortCheckSystem()
+{
+    // The process list is read once: names for "running" come from one look.
+    QSet<QString> running;
+    for (const qint64 pid : processIds())
+        if (const std::optional<QString> n = nameOf(pid))
+            running.insert(*n);
+
+    PortCheckSystem s;
+    s.node = [](const QString &device) -> std::optional<PortCheckSystem::Node> {
+        const QByteArray path = QFile::encodeName(device);
+        struct stat st {
+        };
+        if (::stat(path.constData(), &st) != 0)
+            return std::nullopt;
+        return PortCheckSystem::Node{
+            st.st_uid, st.st_gid, uint(st.st_mode & 0777), S_ISCHR(st.st_mode),
+            ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0};
+    };
+    s.identity = currentIdentity();
+    s.groupName = [](uint gid) {
+        const group *g = ::getgrgid(gid);
+        return g ? QString::fromLocal8Bit(g->gr_name) : QString();
+    };
+    s.userName = [](uint uid) {
+        const passwd *pw = ::getpwuid(uid);
+        return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
+    };
+    s.holders = holdersOf;
+    s.locks = locksOf;
+    s.processName = nameOf;
+    s.running = [running](const QString &name) { return running.contains(name); };
+    s.brlttyRules = brlttyRulesInForce();
+    s.usbAdapters = usbAdapters();
+    return s;
+}
+
+#else
+
+PortCheckSystem currentPortCheckSystem()
+{
+    PortCheckSystem s;
+    s.node = [](const QString &) { return std::optional<PortCheckSystem::Node>(); };
+    s.groupName = [](uint) { return QString(); };
+    s.userName = [](uint) { return QString(); };
+    s.holders = [](const QString &) { return QList<PortCheckSystem::Process>(); };
+    s.locks = [](const QString &) { return QList<PortCheckSystem::LockFile>(); };
+    s.processName = [](qint64) { return std::optional<QString>(); };
+    s.running = [](const QString &) { return false; };
+    return s;
+}
+
+#endif

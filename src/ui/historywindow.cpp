@@ -110,7 +110,7 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     m_chartView = new QChartView(m_chart);
     m_chartView->setObjectName(QStringLiteral("trend"));
     m_chartView->setAccessibleName(tr("Trend of the reported values"));
-    m_chartView->setMinimumHeight(200);
+    m_chartView->setMinimumHeight(140);
 
     m_model = new HistoryModel(history.ring(), this);
     m_table = new QTableView;
@@ -171,40 +171,45 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     updateCount();
 }
 
+QRect HistoryWindow::placeBeside(const QRect &panel, const QRect &screen, QSize wanted, QSize minimum)
+{
+    constexpr int gap = 8;
+    // The free stretches of the screen to the right of the panel, to its left, below and above.
+    const QRect free[] = {
+        QRect(QPoint(panel.right() + 1 + gap, screen.top()), screen.bottomRight()),
+        QRect(screen.topLeft(), QPoint(panel.left() - 1 - gap, screen.bottom())),
+        QRect(QPoint(screen.left(), panel.bottom() + 1 + gap), screen.bottomRight()),
+        QRect(screen.topLeft(), QPoint(screen.right(), panel.top() - 1 - gap)),
+    };
+    QRect best;
+    for (const QRect &room : free) {
+        if (room.width() < minimum.width() || room.height() < minimum.height())
+            continue;
+        const QSize size = wanted.boundedTo(room.size());
+        if (best.isValid() && size.width() * size.height() <= best.width() * best.height())
+            continue;
+        // As close to the panel as the room allows.
+        const bool side = room.height() == screen.height();
+        const int x = side ? (room.left() > panel.left() ? room.left() : room.right() + 1 - size.width())
+                           : std::clamp(panel.left(), room.left(), room.right() + 1 - size.width());
+        const int y = side ? std::clamp(panel.top(), room.top(), room.bottom() + 1 - size.height())
+                           : (room.top() > panel.top() ? room.top() : room.bottom() + 1 - size.height());
+        best = QRect(QPoint(x, y), size);
+    }
+    return best.isValid() ? best : QRect(screen.topLeft(), wanted.boundedTo(screen.size()));
+}
+
 void HistoryWindow::showBeside(const QWidget *panel)
 {
     if (!m_placed && panel) {
         m_placed = true;
         const QScreen *screen = panel->screen();
-        const QRect avail = screen ? screen->availableGeometry() : QRect();
-        const QRect p = panel->frameGeometry();
         const QSize frame = frameGeometry().size() - size(); // what the window manager adds
-        const int gap = 8;
-        QSize s = size();
-        const QList<QPoint> tries = {{p.right() + 1 + gap, p.top()},
-                                     {p.left() - gap - s.width() - frame.width(), p.top()},
-                                     {p.left(), p.bottom() + 1 + gap},
-                                     {p.left(), p.top() - gap - s.height() - frame.height()}};
-        auto spot = std::find_if(tries.begin(), tries.end(), [&](const QPoint &at) {
-            return avail.isNull() || avail.contains(QRect(at, s + frame));
-        });
-        if (spot != tries.end()) {
-            move(*spot);
-        } else if (!avail.isNull()) {
-            // No room beside it for the whole window: the wider side, narrowed to fit.
-            const int right = avail.right() - p.right() - gap - frame.width();
-            const int left = p.left() - avail.left() - gap - frame.width();
-            const int width = std::max(right, left);
-            if (width >= 360) {
-                s.setWidth(std::min(s.width(), width));
-                s.setHeight(std::min(s.height(), avail.height() - frame.height()));
-                resize(s);
-                const int top = std::clamp(p.top(), avail.top(), avail.bottom() + 1 - s.height() - frame.height());
-                move(right >= left ? QPoint(p.right() + 1 + gap, top)
-                                   : QPoint(p.left() - gap - s.width() - frame.width(), top));
-            } else {
-                move(avail.topLeft());
-            }
+        if (screen) {
+            const QRect at = placeBeside(panel->frameGeometry(), screen->availableGeometry(), size() + frame,
+                                         minimumSizeHint() + frame);
+            resize(at.size() - frame);
+            move(at.topLeft());
         }
     }
     show();

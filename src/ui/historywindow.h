@@ -35,6 +35,10 @@ public:
 
     // Shows and raises the window, the first time placed beside `panel` without covering it.
     void showBeside(const QWidget *panel);
+    // Where a window of `wanted` size (frame included) goes on `screen` beside `panel`: in the
+    // free stretch that gives it the most room, no smaller than `minimum`, as near the panel as
+    // it can be. Only where no stretch is that large does it cover the panel.
+    static QRect placeBeside(const QRect &panel, const QRect &screen, QSize wanted, QSize minimum);
 
     QTableView *table() const { return m_table; }
     QChart *chart() const { return m_chart; }

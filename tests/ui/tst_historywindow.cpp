@@ -1,0 +1,167 @@
+// The history window: opened from the panel's status line, showing what the board sent as
+// plain text, following new lines, beside the panel.
+#include "history/sessionhistory.h"
+#include "support/panelfixture.h"
+#include "ui/historymodel.h"
+#include "ui/historywindow.h"
+#include "ui/layout.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+
+namespace {
+
+// The panel on the fake board with its history, as the program wires them.
+struct HistoryFixture : PanelFixture {
+    SessionHistory history;
+    HistoryWindow historyWindow{history, u"PWM Panel"_s};
+
+    HistoryFixture()
+    {
+        link.setTap(&history);
+        QObject::connect(window.get(), &MainWindow::historyRequested, &historyWindow,
+                         [this] { historyWindow.showBeside(window.get()); });
+        window->move(0, 0); // room below it on the offscreen screen
+        window->show();
+    }
+    QString textAt(int row) const
+    {
+        return historyWindow.model()->index(row, HistoryModel::TextColumn).data().toString();
+    }
+    int rows() const { return historyWindow.model()->rowCount(); }
+};
+
+} // namespace
+
+class TestHistoryWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void placedBesideThePanel_data();
+    void placedBesideThePanel();
+    void opensFromTheStatusLine_data();
+    void opensFromTheStatusLine();
+    void showsWhatTheBoardSentAsPlainText();
+    void followsNewLinesUnlessScrolledUp();
+    void copiesTheSelectedRows();
+};
+
+void TestHistoryWindow::placedBesideThePanel_data()
+{
+    QTest::addColumn<QRect>("panel");
+    QTest::addColumn<QRect>("expected");
+    // On a 1920 x 1000 screen, a window wanted 760 x 560 and no smaller than 400 x 300.
+    QTest::newRow("room on the right") << QRect(100, 200, 800, 420) << QRect(908, 200, 760, 560);
+    QTest::newRow("room on the left only") << QRect(1100, 200, 800, 420) << QRect(332, 200, 760, 560);
+    QTest::newRow("right, moved up to fit") << QRect(100, 700, 800, 250) << QRect(908, 440, 760, 560);
+    QTest::newRow("narrowed to the wider side") << QRect(560, 200, 800, 420) << QRect(1368, 200, 552, 560);
+    QTest::newRow("below a panel as wide as the screen") << QRect(0, 0, 1920, 420) << QRect(0, 428, 760, 560);
+    QTest::newRow("no room anywhere: over it") << QRect(300, 200, 1500, 700) << QRect(0, 0, 760, 560);
+}
+
+void TestHistoryWindow::placedBesideThePanel()
+{
+    QFETCH(QRect, panel);
+    QFETCH(QRect, expected);
+    const QRect screen(0, 0, 1920, 1000);
+    const QRect at = HistoryWindow::placeBeside(panel, screen, QSize(760, 560), QSize(400, 300));
+    QCOMPARE(at, expected);
+    QVERIFY(screen.contains(at));
+}
+
+void TestHistoryWindow::opensFromTheStatusLine_data()
+{
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("double-click on the status line") << false;
+    QTest::newRow("Ctrl+L") << true;
+}
+
+void TestHistoryWindow::opensFromTheStatusLine()
+{
+    QFETCH(bool, byKey);
+    HistoryFixture f;
+    f.identify();
+    f.receive("PV01=3.5\r");
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    QVERIFY(!f.historyWindow.isVisible());
+
+    if (byKey)
+        QTest::keyClick(f.window.get(), Qt::Key_L, Qt::ControlModifier);
+    else
+        QTest::mouseDClick(f.ui().lblStatus, Qt::LeftButton);
+    QVERIFY(f.historyWindow.isVisible());
+    QVERIFY(f.historyWindow.isWindow());
+    QCOMPARE(f.textAt(f.rows() - 1), u"PV01=3.5"_s);
+    // Beside the panel, not over it, and the panel where it was.
+    QVERIFY(!f.historyWindow.frameGeometry().intersects(f.window->frameGeometry()));
+    QCOMPARE(f.window->size(), QSize(Layout::WindowSize));
+}
+
+void TestHistoryWindow::showsWhatTheBoardSentAsPlainText()
+{
+    HistoryFixture f;
+    f.historyWindow.showBeside(f.window.get());
+    f.identify();
+    f.receive("<b>bold</b>\r\x01\x1b[2J\x7f\rtab\there\r25\xb0" "C\r");
+    f.historyWindow.showPending();
+    QCOMPARE(f.rows(), 6);
+    QCOMPARE(f.textAt(2), u"<b>bold</b>"_s);
+    QCOMPARE(f.textAt(3), u"\u2401\u241b[2J\u2421"_s); // controls as their symbols
+    QCOMPARE(f.textAt(4), u"tab\u2409here"_s);
+    QCOMPARE(f.textAt(5), u"25°C"_s);
+    QCOMPARE(f.historyWindow.model()->index(0, HistoryModel::DirectionColumn).data().toString(), u"sent"_s);
+    QCOMPARE(f.historyWindow.model()->index(1, HistoryModel::DirectionColumn).data().toString(), u"received"_s);
+}
+
+void TestHistoryWindow::followsNewLinesUnlessScrolledUp()
+{
+    HistoryFixture f;
+    f.historyWindow.showBeside(f.window.get());
+    QVERIFY(QTest::qWaitForWindowExposed(&f.historyWindow));
+    f.identify();
+    QByteArray many;
+    for (int i = 0; i < 300; ++i)
+        many += "PV01=" + QByteArray::number(i) + '\r';
+    f.receive(many);
+    f.historyWindow.showPending();
+    QScrollBar *bar = f.historyWindow.table()->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+
+    bar->setValue(bar->maximum() / 2);
+    const int held = bar->value();
+    f.receive("PV01=more\r");
+    f.historyWindow.showPending();
+    QCOMPARE(f.textAt(f.rows() - 1), u"PV01=more"_s);
+    QCOMPARE(bar->value(), held);
+
+    bar->setValue(bar->maximum());
+    f.receive("PV01=last\r");
+    f.historyWindow.showPending();
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void TestHistoryWindow::copiesTheSelectedRows()
+{
+    HistoryFixture f;
+    f.historyWindow.showBeside(f.window.get());
+    f.identify();
+    f.receive("first\rsecond, with a comma\rthird\r");
+    f.historyWindow.showPending();
+    QTableView *table = f.historyWindow.table();
+    table->selectRow(4);
+    table->selectionModel()->select(f.historyWindow.model()->index(2, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    f.historyWindow.copySelection();
+    const QStringList lines = QApplication::clipboard()->text().split(u"\r\n"_s);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY(lines[0].endsWith(u",received,first"_s));
+    QVERIFY(lines[1].endsWith(u",received,third"_s));
+}
+
+QTEST_MAIN(TestHistoryWindow)
+#include "tst_historywindow.moc"

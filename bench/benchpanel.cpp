@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QLabel>
 
-BenchPanel::BenchPanel(int sampleTime)
+BenchPanel::BenchPanel(int sampleTime, const SessionHistory::Limits &history)
 {
     QFile ini(dir.filePath(QStringLiteral("pwmpanel.ini")));
     if (ini.open(QIODevice::WriteOnly))
@@ -15,7 +15,7 @@ BenchPanel::BenchPanel(int sampleTime)
                       .toLatin1());
     ini.close();
     peer = std::make_unique<PtyPeer>(dir.filePath(QStringLiteral("ports/com1")));
-    panel = std::make_unique<Panel>(ExecutableIdentity{dir.path(), QStringLiteral("pwmpanel")}, prompts);
+    panel = std::make_unique<Panel>(ExecutableIdentity{dir.path(), QStringLiteral("pwmpanel")}, prompts, history);
     panel->session.start();
     panel->window.show();
 }

@@ -29,7 +29,7 @@ public:
 // layer, with a PtyPeer as the board on its port 1. The settings file holds `sampleTime`
 // (0: no polling). The window is shown, so repaints cost what they cost on screen.
 struct BenchPanel {
-    explicit BenchPanel(int sampleTime);
+    explicit BenchPanel(int sampleTime, const SessionHistory::Limits &history = {});
 
     // Waits until the board has been found and its read-back answered and shown.
     bool waitConnected(std::chrono::milliseconds timeout = std::chrono::seconds(12));

@@ -20,12 +20,14 @@ using namespace std::chrono_literals;
 void usage(std::FILE *to)
 {
     std::fputs("usage: pwmbench [--quick] [--only startup|idle|highlight|flood|latency|pacing|soak]\n"
-               "                [--seconds N] [--rate N] [--warmup N] [--changes N]\n"
+               "                [--seconds N] [--rate N] [--warmup N] [--history] [--changes N]\n"
                "  --quick    idle cost over 5 s instead of 30 s, fewer start-ups (smoke run)\n"
                "  --only     run one scenario (for profiling); soak runs only when named\n"
                "  --seconds  soak length in seconds (600)\n"
                "  --rate     soak reply lines a second (2000)\n"
                "  --warmup   soak seconds before growth is counted (30, at most a quarter of the run)\n"
+               "  --history  soak with the history window open, recording every line to a file, and a\n"
+               "             history of 20000 lines, so that it is full before the warm-up ends\n"
                "  --changes  painted highlight changes after the warm-up (10000)\n",
                to);
 }
@@ -80,6 +82,8 @@ int main(int argc, char *argv[])
             *numeric->value = int(v);
         } else if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
+        } else if (std::strcmp(argv[i], "--history") == 0) {
+            soakOptions.history = true;
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             only = QString::fromLocal8Bit(argv[++i]);
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -140,8 +144,14 @@ int main(int argc, char *argv[])
         pacing = benchPacing(200);
     }
     if (only == QLatin1String("soak")) { // long: only when asked for
-        progress(qPrintable(QStringLiteral("soak (%1 s at %2 lines/s)").arg(soakOptions.seconds).arg(soakOptions.rate)));
-        BenchPanel panel(1);
+        progress(qPrintable(QStringLiteral("soak (%1 s at %2 lines/s%3)")
+                                .arg(soakOptions.seconds)
+                                .arg(soakOptions.rate)
+                                .arg(soakOptions.history ? ", history window open and recording" : "")));
+        SessionHistory::Limits limits;
+        if (soakOptions.history)
+            limits = {SoakOptions::HistoryEntries, SoakOptions::HistoryBytes, SoakOptions::HistoryTrendPoints};
+        BenchPanel panel(1, limits);
         soak = benchSoak(panel, soakOptions);
     }
 

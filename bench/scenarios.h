@@ -32,6 +32,12 @@ struct SoakOptions {
     int rate = 2000;         // reply lines a second
     int interval = 10;       // seconds between printed samples
     int warmupSeconds = 30;  // growth is counted from the sample at or after this
+    // With the history window open and every line recorded to a file, and a history ring
+    // small enough to be full before the warm-up ends.
+    bool history = false;
+    static constexpr qsizetype HistoryEntries = 20'000;
+    static constexpr qsizetype HistoryBytes = 1024 * 1024;
+    static constexpr qsizetype HistoryTrendPoints = 5'000;
 };
 Rows benchSoak(BenchPanel &panel, const SoakOptions &options);
 

@@ -4,9 +4,11 @@
 #include "measure.h"
 #include "scenarios.h"
 
+#include "history/recorder.h"
 #include "pwm/frequencyselector.h"
 
 #include <QEvent>
+#include <QFileInfo>
 #include <QEventLoop>
 #include <QPushButton>
 #include <QTimer>
@@ -74,6 +76,15 @@ Rows benchSoak(BenchPanel &panel, const SoakOptions &options)
     if (!panel.waitConnected())
         return {{growthFigure, QStringLiteral("board not found"), growthTarget, Row::Verdict::Miss}};
 
+    std::unique_ptr<Recorder> recorder;
+    if (options.history) {
+        recorder = std::make_unique<Recorder>(panel.dir.filePath(QStringLiteral("soak.csv")));
+        if (!recorder->open())
+            return {{growthFigure, QStringLiteral("cannot record"), growthTarget, Row::Verdict::Miss}};
+        panel.panel->history.setRecorder(recorder.get());
+        panel.panel->showHistory();
+    }
+
     qint64 handled = 0;
     const QMetaObject::Connection counting =
         QObject::connect(&panel.session(), &Session::replyHandled, [&handled] { ++handled; });
@@ -134,6 +145,9 @@ Rows benchSoak(BenchPanel &panel, const SoakOptions &options)
     const double wallS = msBetween(start, Clock::now()) / 1e3;
     runEvents(300ms); // the last batch
     QObject::disconnect(counting);
+    const HistoryRing &ring = panel.panel->history.ring();
+    const qint64 recorded = recorder ? QFileInfo(recorder->path()).size() : 0;
+    panel.panel->history.setRecorder(nullptr);
 
     const double growth = maxAfterWarm ? mb(maxAfterWarm - warmRss) : 0;
     const bool kept = !writeFailed && handled >= sent * 99 / 100;
@@ -151,7 +165,14 @@ Rows benchSoak(BenchPanel &panel, const SoakOptions &options)
              QStringLiteral("all lines"), Row::check(kept)},
             {QStringLiteral("  CPU over the soak"),
              QStringLiteral("%1 % of a core, %2 us a line").arg(fixed(100.0 * cpuTotalMs / (wallS * 1e3), 1), fixed(perLineUs, 0)),
-             {}, Row::Verdict::Info}};
+             {}, Row::Verdict::Info},
+            {QStringLiteral("  history kept, recorded"),
+             options.history ? QStringLiteral("%1 of %2 lines (%3 kB of text) kept; %4 MB recorded, %5")
+                                   .arg(ring.size()).arg(ring.maxEntries()).arg(ring.textBytes() / 1024)
+                                   .arg(fixed(mb(recorded), 1))
+                                   .arg(recorder->isRecording() ? QStringLiteral("still recording") : QStringLiteral("recording failed"))
+                             : QStringLiteral("history window closed, no recording"),
+             {}, options.history && !recorder->isRecording() ? Row::Verdict::Miss : Row::Verdict::Info}};
 }
 
 Rows benchHighlight(BenchPanel &panel, int changes)

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <ctime>
 #include <optional>
@@ -90,6 +91,8 @@ private slots:
     void killedSaveLeavesAWholeFile();
     void refusedSaveKeepsTheOldFile_data();
     void refusedSaveKeepsTheOldFile();
+    void recordingFromTheCommandLine_data();
+    void recordingFromTheCommandLine();
 };
 
 void TestFaults::vanishedBoardIdlesAsksAndFindsItsSuccessor()
@@ -316,6 +319,48 @@ void TestFaults::refusedSaveKeepsTheOldFile()
     QCOMPARE(fileBytes(ini), old);
     QCOMPARE(QFileInfo(ini).isDir(), obstacle == u"folder"_s);
     QCOMPARE(entries(dir.path()), before); // no temporary file left behind
+}
+
+void TestFaults::recordingFromTheCommandLine_data()
+{
+    QTest::addColumn<QString>("file"); // empty: a new file in the panel's folder
+    QTest::newRow("every line, also when the panel is killed") << QString();
+    QTest::newRow("a full disk, said once") << u"/dev/full"_s;
+}
+
+// The program itself with --record: the board is found and read back either way; the file has
+// each line the moment the panel has handled it, or the failure is said once on stderr.
+void TestFaults::recordingFromTheCommandLine()
+{
+    QFETCH(QString, file);
+    Bench bench;
+    QVERIFY(bench.board->started());
+    const QString program = bench.dir.filePath(u"pwmpanel"_s);
+    QVERIFY(QFile::copy(qEnvironmentVariable("PWM_PANEL"), program));
+    const QString record = file.isEmpty() ? bench.dir.filePath(u"run.csv"_s) : file;
+
+    QProcess panel;
+    panel.start(program, {u"--record"_s, record});
+    QVERIFY(panel.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(bench.board->commands().contains(u"SV21?"_s), 10000);
+    if (file.isEmpty()) {
+        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(record).contains(",received,SV21=0\r\n"), 5000);
+        panel.kill();
+    } else {
+        panel.terminate();
+    }
+    QVERIFY(panel.waitForFinished(5000));
+    const QList<QByteArray> said = panel.readAllStandardError().split('\n');
+    const qsizetype reports = std::count_if(said.begin(), said.end(), [](const QByteArray &l) { return l.contains("Recording"); });
+    if (file.isEmpty()) {
+        QCOMPARE(reports, 0);
+        const QByteArray csv = fileBytes(record);
+        QVERIFY(csv.startsWith("time,direction,text\r\n"));
+        for (const char *row : {",sent,I?\r\n", ",received,ORVIX7\r\n", ",sent,SV01?\r\n", ",received,SV11=0\r\n"})
+            QVERIFY2(csv.contains(row), row);
+    } else {
+        QCOMPARE(reports, 1);
+    }
 }
 
 QTEST_MAIN(TestFaults)

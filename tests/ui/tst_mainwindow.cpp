@@ -1,6 +1,7 @@
 // The window: its controls as the layout table places them, their colours, the views and
 // keyboard order, and that every binding to the session reaches its control.
 #include "support/panelfixture.h"
+#include "ui/facebutton.h"
 #include "ui/layout.h"
 
 #include <QApplication>
@@ -64,6 +65,7 @@ private slots:
     void statusColours();
     void sessionReachesEveryControl();
     void highlightChangesReuseStylePalettes();
+    void manyFaceColoursKeepSharedPalettesBounded();
     void burstEndsShowingTheLastLine();
     void operatorInputReachesTheSession();
     void helpAndSettingsViews();
@@ -282,6 +284,30 @@ void TestMainWindow::highlightChangesReuseStylePalettes()
         QCOMPARE(b->palette().color(QPalette::Button), expected); // the last report was SV01=7
         QCOMPARE(style.lastFace.value(b), expected);
     }
+}
+
+// Colours beyond the program's few: the shared palettes stay within their bound, and a colour
+// whose palette was dropped long ago paints as it did when it comes back.
+void TestMainWindow::manyFaceColoursKeepSharedPalettesBounded()
+{
+    FaceRecorder style;
+    FaceButton b(u"30.6"_s);
+    b.setStyle(&style);
+    b.resize(60, 30);
+    const auto paint = [&b](const QColor &face) {
+        QPalette p = b.palette();
+        p.setColor(QPalette::Button, face);
+        b.setPalette(p);
+        return b.grab().toImage();
+    };
+    const QColor first(0x12, 0x34, 0x56);
+    const QImage firstFace = paint(first);
+    for (int k = 1; k <= 3 * int(FaceButton::PaletteBound); ++k)
+        paint(QColor(k * 5, 255 - k * 5, 0x80));
+    QVERIFY2(FaceButton::sharedPaletteCount() <= FaceButton::PaletteBound,
+             qPrintable(QString::number(FaceButton::sharedPaletteCount())));
+    QCOMPARE(paint(first), firstFace);
+    QCOMPARE(style.lastFace.value(&b), first);
 }
 
 // A burst is dispatched line by line, but shown once: the window, left to its event loop,

@@ -393,15 +393,15 @@ void TestMainWindow::eachControlsBinding_data()
             QTest::addRow("cmd%dposto_%d", duty, i)
                 << u"cmd%1posto_%2"_s.arg(duty).arg(i) << QStringList()
                 << QStringList{set + QString::number(duty) + u'\r', query} << u"main"_s;
-        QTest::addRow("cmdSend1_%d", i) << u"cmdSend1_%1"_s.arg(i) << QStringList()
-                                        << QStringList{set + (i == 1 ? u"17\r"_s : u"42\r"_s)}
-                                        << u"main"_s;
+        QTest::addRow("cmdSend1_%d", i)
+            << u"cmdSend1_%1"_s.arg(i) << QStringList()
+            << QStringList{set + (i == 1 ? u"17\r"_s : u"42\r"_s)} << u"main"_s;
     }
     for (int n = 1; n <= 7; ++n)
         QTest::addRow("cmdFpwm%d", n) << u"cmdFpwm%1"_s.arg(n) << QStringList{u"cmdEnableFreq"_s}
                                       << QStringList{u"SV01=%1\r"_s.arg(n)} << u"main unlocked"_s;
-    QTest::newRow("cmdEnableFreq") << u"cmdEnableFreq"_s << QStringList() << QStringList()
-                                   << u"main unlocked"_s;
+    QTest::newRow("cmdEnableFreq")
+        << u"cmdEnableFreq"_s << QStringList() << QStringList() << u"main unlocked"_s;
     QTest::newRow("cmdSet") << u"cmdSet"_s << QStringList() << QStringList() << u"settings"_s;
     QTest::newRow("cmdHelp") << u"cmdHelp"_s << QStringList() << QStringList() << u"help"_s;
     QTest::newRow("cmdCloseHelp") << u"cmdCloseHelp"_s << QStringList{u"cmdHelp"_s} << QStringList()

@@ -2,6 +2,8 @@
 
 #include <QPushButton>
 
+#include <cstddef>
+
 // A push button whose face colour may change while the program runs (the frequency
 // buttons' highlight). The style draws button faces through its pixmap cache, keyed by the
 // identity of the palette in the style option, not by its colours; and every setPalette()
@@ -14,6 +16,10 @@ class FaceButton : public QPushButton
     Q_OBJECT
 public:
     using QPushButton::QPushButton;
+
+    // The shared palettes kept, at most PaletteBound: the oldest goes first.
+    static constexpr std::size_t PaletteBound = 16;
+    static std::size_t sharedPaletteCount();
 
 protected:
     void initStyleOption(QStyleOptionButton *option) const override;

@@ -1,11 +1,16 @@
 // The link to the board over the fake serial control: the search, its failures and
 // timeout, and received bytes to decoded lines.
 #include "link/boardlink.h"
+#include "link/pacingwait.h"
 #include "support/fakeserialcontrol.h"
 #include "support/scriptedpacer.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#include <ctime>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -61,6 +66,7 @@ private slots:
     void overlongLinesStayBounded();
     void unfinishedLineSurvivesReopen();
     void laterRefusalNamesTheWriter();
+    void pauseLastsItsInterval();
 };
 
 void TestBoardLink::timersKeepTheirIntervals()
@@ -234,6 +240,25 @@ void TestBoardLink::laterRefusalNamesTheWriter()
                           u"refused %1"_s.arg(int(BoardLink::Writer::Sender)),
                           u"refused %1"_s.arg(int(BoardLink::Writer::Direct))}));
     QVERIFY(!l.link.transmit(u"SV11=5"_s)); // the port is closed
+}
+
+// The pause after each command as the program makes it, on the monotonic clock: at least its
+// interval, with events running inside it, asleep rather than spinning. The bounds are loose
+// on purpose; they only catch a pause gone wrong by far.
+void TestBoardLink::pauseLastsItsInterval()
+{
+    EventLoopPacer pacer;
+    bool ranInside = false;
+    QTimer::singleShot(5, [&] { ranInside = true; });
+    QElapsedTimer clock;
+    clock.start();
+    const std::clock_t cpuBefore = std::clock();
+    pacer.pause();
+    const qint64 ms = clock.elapsed();
+    const double cpuMs = 1000.0 * double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+    QVERIFY2(ms >= 50 && ms < 500, qPrintable(u"%1 ms"_s.arg(ms)));
+    QVERIFY2(cpuMs < 25, qPrintable(u"%1 ms of CPU"_s.arg(cpuMs)));
+    QVERIFY(ranInside);
 }
 
 QTEST_GUILESS_MAIN(TestBoardLink)

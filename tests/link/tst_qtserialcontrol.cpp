@@ -9,10 +9,52 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
+#include <termios.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+// A pseudo-terminal whose board end the test holds itself: it reads what the port was set to
+// (on Linux the master reports the slave's termios) and reads the bytes only when it chooses.
+struct Pty {
+    int master = -1;
+
+    explicit Pty(const QString &link)
+    {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0)
+            return;
+        if (!QFile::link(QString::fromLocal8Bit(::ptsname(master)), link))
+            ::close(std::exchange(master, -1));
+    }
+    ~Pty()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    bool ok() const { return master >= 0; }
+    termios settings() const
+    {
+        termios t{};
+        ::tcgetattr(master, &t);
+        return t;
+    }
+    QByteArray readAvailable() const
+    {
+        QByteArray out;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            out.append(buf, n);
+        return out;
+    }
+};
+
+} // namespace
 
 class TestQtSerialControl : public QObject
 {
@@ -27,6 +69,9 @@ private slots:
     void vanishedBoardClosesOnceWithoutSpinning();
     void nodeWithoutChipIsNoSuchPort();
     void refusedWriteFailsTheWrite();
+    void lineSettingsReachThePort_data();
+    void lineSettingsReachThePort();
+    void stalledReaderLosesNothing();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -180,6 +225,79 @@ void TestQtSerialControl::refusedWriteFailsTheWrite()
     QCOMPARE(lost.size(), 0);
     QCOMPARE(refused.size(), 0);
     QCOMPARE(s.output("PV01?\r"), SerialCode::PortNotOpen);
+}
+
+// What the settings text asks for is what the device is set to, whether it is given before
+// the open or while the port is open. A pseudo-terminal shows the speed, the stop bits and the
+// parity's kind (odd, mark or space); it drops the parity enable bit, refuses even parity, takes
+// 8 data bits only, and refuses parity once more after it was turned off, hence two opens.
+void TestQtSerialControl::lineSettingsReachThePort_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<uint>("speed");
+    QTest::addColumn<uint>("framing"); // PARODD, CMSPAR and CSTOPB of c_cflag
+    QTest::newRow("none") << u"9600,n,8,1"_s << uint(B9600) << 0u;
+    QTest::newRow("none, 2 stop bits") << u"19200,N,8,2"_s << uint(B19200) << uint(CSTOPB);
+    QTest::newRow("odd") << u"4800,o,8,1"_s << uint(B4800) << uint(PARODD);
+    QTest::newRow("mark") << u"1200,m,8,1"_s << uint(B1200) << uint(CMSPAR | PARODD);
+    QTest::newRow("space, 2 stop bits")
+        << u"115200,s,8,2"_s << uint(B115200) << uint(CMSPAR | CSTOPB);
+}
+
+void TestQtSerialControl::lineSettingsReachThePort()
+{
+    QFETCH(QString, settings);
+    QFETCH(uint, speed);
+    QFETCH(uint, framing);
+    Pty pty(link(1));
+    QVERIFY(pty.ok());
+    const auto setTo = [&] {
+        const termios t = pty.settings();
+        return ::cfgetospeed(&t) == speed && ::cfgetispeed(&t) == speed
+               && (t.c_cflag & (PARODD | CMSPAR | CSTOPB)) == framing;
+    };
+    {
+        QtSerialControl before{PortNaming(m_dir->path())};
+        QCOMPARE(before.setSettings(settings), SerialCode::Ok);
+        QCOMPARE(before.setPortOpen(true), SerialCode::Ok);
+        QVERIFY(setTo());
+    }
+    QtSerialControl whileOpen{PortNaming(m_dir->path())};
+    QCOMPARE(whileOpen.setSettings(u"300,n,8,1"_s), SerialCode::Ok);
+    QCOMPARE(whileOpen.setPortOpen(true), SerialCode::Ok);
+    QVERIFY(!setTo());
+    QCOMPARE(whileOpen.setSettings(settings), SerialCode::Ok);
+    QVERIFY(setTo());
+}
+
+// The board stops reading until the kernel's queue to it is full, then reads again. A full
+// queue is a stall, not a failure: the port stays open and every byte arrives, in order.
+void TestQtSerialControl::stalledReaderLosesNothing()
+{
+    Pty pty(link(1));
+    QVERIFY(pty.ok());
+    QtSerialControl s{PortNaming(m_dir->path())};
+    QCOMPARE(s.setPortOpen(true), SerialCode::Ok);
+    QSignalSpy lost(&s, &SerialControl::linkLost);
+    QSignalSpy refused(&s, &SerialControl::writeFailed);
+
+    QByteArray sent;
+    for (int i = 0; sent.size() < 128 * 1024; ++i) { // several times what the kernel queues
+        const QByteArray command = "SV11=" + QByteArray::number(i) + '\r';
+        QCOMPARE(s.output(command), SerialCode::Ok);
+        sent += command;
+        if (i % 4096 == 0)
+            QTest::qWait(1); // let the port try to write while nothing is read
+    }
+    QVERIFY(s.portOpen());
+
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += pty.readAvailable(), got.size() >= sent.size()), 20000);
+    QCOMPARE(got.size(), sent.size());
+    QVERIFY(got == sent);
+    QVERIFY(s.portOpen());
+    QCOMPARE(lost.size(), 0);
+    QCOMPARE(refused.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestQtSerialControl)

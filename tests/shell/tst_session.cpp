@@ -1,6 +1,8 @@
 // The session over the fake serial control, with scripted questions and pauses: start-up and
 // the settings cycle, what replies do, read-back, polling, the operator's commands, the
-// no-response and exit questions, and what may happen inside a pause.
+// no-response and exit questions, and what may happen inside a pause. The timers run on a fake
+// clock: nothing here waits for the wall clock.
+#include "support/fakeclock.h"
 #include "support/sessionfixture.h"
 
 #include <QCoreApplication>
@@ -43,6 +45,8 @@ private slots:
     void linesThatCannotBeHandledShowFailure();
     void searchFailuresAndTimeoutOnTheStatusLine_data();
     void searchFailuresAndTimeoutOnTheStatusLine();
+    void noResponseAfterTheReplyTimeout_data();
+    void noResponseAfterTheReplyTimeout();
 
     void readbackQueriesThreeThenStops();
     void readbackSkipsClosedPort();
@@ -371,6 +375,48 @@ void TestSession::searchFailuresAndTimeoutOnTheStatusLine()
         p.link.replyTimeoutExpired();
     }
     QVERIFY(p.statusIs(status, Kind::Error));
+}
+
+// The search on the clock: its first step one search interval after the start, then "No
+// response!" one reply timeout after the first step that no line followed, shown until the
+// next step.
+void TestSession::noResponseAfterTheReplyTimeout_data()
+{
+    QTest::addColumn<int>("lineAt"); // ms after the start; -1: the board says nothing
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("shownAt"); // -1: never
+    QTest::newRow("silent board") << -1 << QByteArray() << 7500;
+    QTest::newRow("a line, then silence") << 6000 << "hello\r"_ba << 12500;
+    QTest::newRow("the board answers its name") << 3000 << "ORVIX7\r"_ba << -1;
+}
+
+void TestSession::noResponseAfterTheReplyTimeout()
+{
+    QFETCH(int, lineAt);
+    QFETCH(QByteArray, line);
+    QFETCH(int, shownAt);
+    FakeClock &fake = FakeClock::instance();
+    const auto start = fake.now();
+    SessionFixture p;
+    bool shown = false;
+    QObject::connect(p.session.get(), &Session::statusChanged,
+                     [&](const QString &text) { shown |= text == u"No response!"; });
+    if (lineAt >= 0) {
+        fake.advanceTo(start + 1ms * lineAt);
+        p.serial.feedNow(line);
+    }
+    if (shownAt < 0) {
+        fake.advanceTo(start + 20s);
+        QVERIFY(!shown);
+        return;
+    }
+    fake.advanceTo(start + 1ms * (shownAt - 1));
+    QVERIFY(p.statusIs(u"Searching for uc code..."_s, Kind::Waiting));
+    QVERIFY(!shown);
+    fake.advanceTo(start + 1ms * shownAt);
+    QVERIFY(p.statusIs(u"No response!"_s, Kind::Error));
+    fake.advanceTo(start + 1ms * (shownAt + 2499));
+    QVERIFY(p.statusIs(u"No response!"_s, Kind::Error));
 }
 
 void TestSession::readbackQueriesThreeThenStops()
@@ -709,5 +755,12 @@ void TestSession::closeConfirmedInsideCommandPause()
     QVERIFY(!p.link.isSearching());
 }
 
-QTEST_GUILESS_MAIN(TestSession)
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setEventDispatcher(new FakeClock); // the application owns it
+    QCoreApplication app(argc, argv);
+    TestSession test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_session.moc"

@@ -1,6 +1,7 @@
 // The window: its controls as the layout table places them, their colours, the views and
 // keyboard order, and that every binding to the session reaches its control.
 #include "support/panelfixture.h"
+#include "ui/facebutton.h"
 #include "ui/layout.h"
 
 #include <QApplication>
@@ -49,6 +50,18 @@ QColor rgb(int r, int g, int b)
     return QColor(r, g, b);
 }
 
+// The view, the frequency lock and whether the settings file was written, in a few words.
+QString panelState(PanelFixture &p)
+{
+    static const QString views[] = {u"main"_s, u"settings"_s, u"help"_s};
+    QString state = views[int(p.s().view())];
+    if (p.s().isFrequencyUnlocked())
+        state += u" unlocked"_s;
+    if (QFile::exists(p.iniPath()))
+        state += u" saved"_s;
+    return state;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -64,13 +77,17 @@ private slots:
     void statusColours();
     void sessionReachesEveryControl();
     void highlightChangesReuseStylePalettes();
+    void manyFaceColoursKeepSharedPalettesBounded();
     void burstEndsShowingTheLastLine();
     void operatorInputReachesTheSession();
+    void eachControlsBinding_data();
+    void eachControlsBinding();
     void helpAndSettingsViews();
     void tabOrderFollowsTheView();
     void typingLimitLeavesLoadedLabelsWhole();
     void labelsNeverRenderMarkup();
     void valueLabelsNameThemselves();
+    void pollHoldsOperatorInput_data();
     void pollHoldsOperatorInput();
     void pressBeforeHeldInputIsReleased();
     void closingAsks();
@@ -284,6 +301,30 @@ void TestMainWindow::highlightChangesReuseStylePalettes()
     }
 }
 
+// Colours beyond the program's few: the shared palettes stay within their bound, and a colour
+// whose palette was dropped long ago paints as it did when it comes back.
+void TestMainWindow::manyFaceColoursKeepSharedPalettesBounded()
+{
+    FaceRecorder style;
+    FaceButton b(u"30.6"_s);
+    b.setStyle(&style);
+    b.resize(60, 30);
+    const auto paint = [&b](const QColor &face) {
+        QPalette p = b.palette();
+        p.setColor(QPalette::Button, face);
+        b.setPalette(p);
+        return b.grab().toImage();
+    };
+    const QColor first(0x12, 0x34, 0x56);
+    const QImage firstFace = paint(first);
+    for (int k = 1; k <= 3 * int(FaceButton::PaletteBound); ++k)
+        paint(QColor(k * 5, 255 - k * 5, 0x80));
+    QVERIFY2(FaceButton::sharedPaletteCount() <= FaceButton::PaletteBound,
+             qPrintable(QString::number(FaceButton::sharedPaletteCount())));
+    QCOMPARE(paint(first), firstFace);
+    QCOMPARE(style.lastFace.value(&b), first);
+}
+
 // A burst is dispatched line by line, but shown once: the window, left to its event loop,
 // ends on the last line's texts and the last reports.
 void TestMainWindow::burstEndsShowingTheLastLine()
@@ -336,6 +377,56 @@ void TestMainWindow::operatorInputReachesTheSession()
     QCOMPARE(p.iniBytes(), "4,\"9600\",\"-\",0,\"ORVIX7\"\r\n\"PWM Out1(%):\",\"Heater\"\r\n"_ba);
     QVERIFY(u.frmSet->isHidden());
     QCOMPARE(u.lblName1[2]->text(), u"Heater"_s);
+}
+
+// Every button the operator can press, each on its own: what it writes to the board and what
+// it changes in the panel. The setpoint boxes hold 17 and 42.
+void TestMainWindow::eachControlsBinding_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QStringList>("before"); // pressed first: what makes the control usable
+    QTest::addColumn<QStringList>("written");
+    QTest::addColumn<QString>("state");
+    for (int i = 1; i <= 2; ++i) {
+        const QString set = u"SV%1"_s.arg(i) + u"1="_s, query = u"PV0%1?\r"_s.arg(i);
+        for (const int duty : {100, 50, 0})
+            QTest::addRow("cmd%dposto_%d", duty, i)
+                << u"cmd%1posto_%2"_s.arg(duty).arg(i) << QStringList()
+                << QStringList{set + QString::number(duty) + u'\r', query} << u"main"_s;
+        QTest::addRow("cmdSend1_%d", i)
+            << u"cmdSend1_%1"_s.arg(i) << QStringList()
+            << QStringList{set + (i == 1 ? u"17\r"_s : u"42\r"_s)} << u"main"_s;
+    }
+    for (int n = 1; n <= 7; ++n)
+        QTest::addRow("cmdFpwm%d", n) << u"cmdFpwm%1"_s.arg(n) << QStringList{u"cmdEnableFreq"_s}
+                                      << QStringList{u"SV01=%1\r"_s.arg(n)} << u"main unlocked"_s;
+    QTest::newRow("cmdEnableFreq")
+        << u"cmdEnableFreq"_s << QStringList() << QStringList() << u"main unlocked"_s;
+    QTest::newRow("cmdSet") << u"cmdSet"_s << QStringList() << QStringList() << u"settings"_s;
+    QTest::newRow("cmdHelp") << u"cmdHelp"_s << QStringList() << QStringList() << u"help"_s;
+    QTest::newRow("cmdCloseHelp") << u"cmdCloseHelp"_s << QStringList{u"cmdHelp"_s} << QStringList()
+                                  << u"main"_s;
+    QTest::newRow("cmdExit") << u"cmdExit"_s << QStringList{u"cmdSet"_s} << QStringList()
+                             << u"main saved"_s;
+}
+
+void TestMainWindow::eachControlsBinding()
+{
+    QFETCH(QString, control);
+    QFETCH(QStringList, before);
+    QFETCH(QStringList, written);
+    QFETCH(QString, state);
+    PanelFixture p;
+    p.identify();
+    p.ui().txtSV1[1]->setText(u"17"_s);
+    p.ui().txtSV1[2]->setText(u"42"_s);
+    for (const QString &name : before)
+        p.w().findChild<QPushButton *>(name)->click();
+    auto *b = p.w().findChild<QPushButton *>(control);
+    QVERIFY(b);
+    b->click();
+    QCOMPARE(p.serial.writtenText(), written);
+    QCOMPARE(panelState(p), state);
 }
 
 void TestMainWindow::helpAndSettingsViews()
@@ -453,18 +544,45 @@ void TestMainWindow::valueLabelsNameThemselves()
     QTRY_COMPARE(u.lblStatus->accessibleName(), u"COM:1 Baud:9600 COM data: 49"_s);
 }
 
-// A click inside a poll's pause is dropped: no command goes out with the poll.
+// Input inside a poll's pause is dropped, whatever its kind: no command goes out with the
+// poll, and no button is left drawn pressed.
+void TestMainWindow::pollHoldsOperatorInput_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::newRow("click") << u"click"_s;
+    QTest::newRow("double-click") << u"double-click"_s; // as the window system sends it
+    QTest::newRow("double-click event alone") << u"double-click event"_s;
+    QTest::newRow("space key") << u"space"_s;
+}
+
 void TestMainWindow::pollHoldsOperatorInput()
 {
+    QFETCH(QString, input);
     PanelFixture p(settingsWithSTime(1));
     p.w().show();
     QVERIFY(QTest::qWaitForWindowExposed(&p.w()));
     p.identify();
     p.s().pollTick();
-    p.pacer.actions << [&] { QTest::mouseClick(p.ui().cmd50posto[1], Qt::LeftButton); };
+    QPushButton *b = p.ui().cmd50posto[1];
+    p.pacer.actions << [&] {
+        if (input == u"click") {
+            QTest::mouseClick(b, Qt::LeftButton);
+        } else if (input == u"double-click") {
+            QTest::mouseClick(b, Qt::LeftButton);
+            QTest::mousePress(b, Qt::LeftButton);
+            QTest::mouseDClick(b, Qt::LeftButton);
+            QTest::mouseRelease(b, Qt::LeftButton);
+        } else if (input == u"double-click event") {
+            QTest::mouseDClick(b, Qt::LeftButton);
+            QTest::mouseRelease(b, Qt::LeftButton);
+        } else {
+            QTest::keyClick(b, Qt::Key_Space);
+        }
+    };
     p.s().pollTick();
     QCOMPARE(p.serial.writtenText(), QStringList{u"PV01?\r"_s});
-    QTest::mouseClick(p.ui().cmd50posto[1], Qt::LeftButton); // after it, clicks work again
+    QVERIFY2(!b->isDown(), "the button stays drawn pressed");
+    QTest::mouseClick(b, Qt::LeftButton); // after it, clicks work again
     QCOMPARE(p.serial.writtenText().size(), 3);
 }
 

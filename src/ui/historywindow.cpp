@@ -97,11 +97,14 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     m_valueAxis = new QValueAxis;
     m_valueAxis->setTitleText(tr("Value"));
     m_valueAxis->setLabelFormat(QStringLiteral("%.4g"));
+    m_valueAxis->setTickType(QValueAxis::TicksDynamic);
+    m_valueAxis->setTickAnchor(0);
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
     for (size_t k = 0; k < m_series.size(); ++k) {
         auto *s = new QLineSeries;
         s->setName(tr(plotted[k].name));
+        s->setPointsVisible(!plotted[k].steps); // measured values: show where each one was taken
         m_chart->addSeries(s);
         s->attachAxis(m_timeAxis);
         s->attachAxis(m_valueAxis);
@@ -289,6 +292,11 @@ void HistoryWindow::refreshTrend()
         lo -= 1, hi += 1;
     const double pad = (hi - lo) * 0.05;
     m_valueAxis->setRange(lo - pad, hi + pad);
+    // Ticks at round values: 1, 2 or 5 times a power of ten, about four across.
+    const double rough = (hi - lo) / 4;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    const double step = rough / power < 1.5 ? power : rough / power < 3.5 ? 2 * power : rough / power < 7.5 ? 5 * power : 10 * power;
+    m_valueAxis->setTickInterval(step);
     if (latest - first < 60'000)
         first = latest - 60'000; // at least a minute across
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(latest));

@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QMessageBox>
 
 #include <cstdio>
 #include <memory>
@@ -23,17 +22,6 @@ bool displayAvailable()
 #else
     return true;
 #endif
-}
-
-// A failed recording is said once, on standard error and in a box that leaves the panel working.
-void reportRecordingFailure(const QString &message, QWidget *window)
-{
-    std::fprintf(stderr, "pwmpanel: %s\n", qPrintable(message));
-    auto *box = new QMessageBox(QMessageBox::Warning, QObject::tr("Recording stopped"), message,
-                                QMessageBox::Ok, window);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    box->show();
 }
 
 QStringList argumentsOf(int argc, char *argv[])
@@ -85,8 +73,11 @@ int main(int argc, char *argv[])
     panel.window.showCentred();
     // Opened before the first line can cross (the search starts on a timer).
     if (recorder) {
-        QObject::connect(recorder.get(), &Recorder::failed, &panel.window,
-                         [&panel](const QString &message) { reportRecordingFailure(message, &panel.window); });
+        // Said once, on standard error and in a box that leaves the panel working.
+        QObject::connect(recorder.get(), &Recorder::failed, &panel.window, [&prompts](const QString &message) {
+            std::fprintf(stderr, "pwmpanel: %s\n", qPrintable(message));
+            prompts.warnAndGoOn(QObject::tr("Recording stopped"), message);
+        });
         if (recorder->open())
             panel.history.setRecorder(recorder.get());
     }

@@ -66,3 +66,11 @@ void MessageBoxPrompts::endProgram()
     std::fflush(nullptr);
     std::_Exit(0);
 }
+
+void MessageBoxPrompts::warnAndGoOn(const QString &title, const QString &text)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, m_window);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}

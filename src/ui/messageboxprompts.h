@@ -18,6 +18,9 @@ public:
     void saveRefused(const QString &reason) override;
     [[noreturn]] void endProgram() override;
 
+    // A warning that leaves the panel working: shown beside it, nothing waits for an answer.
+    void warnAndGoOn(const QString &title, const QString &text);
+
     // The boxes as shown, for inspection.
     static QMessageBox *makeNoResponseBox(QWidget *parent);
     static QMessageBox *makeExitBox(QWidget *parent);

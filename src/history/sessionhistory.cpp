@@ -9,6 +9,8 @@
 
 namespace {
 
+constexpr qsizetype MaxShortText = 64;
+
 // Which series a reply line reports a value for, by its first five bytes.
 std::optional<Trend::Series> seriesOf(QByteArrayView line)
 {
@@ -60,8 +62,19 @@ void SessionHistory::addValue(QByteArrayView line, qint64 msecs)
     const std::optional<Trend::Series> series = seriesOf(line);
     if (!series)
         return;
-    const std::optional<float> value =
-        ReplyNumber::toSingle(ReplyNumber::read(EightBitText::decode(line.sliced(5))));
+    // Only ASCII can make up a number; any other byte stops it, whatever the encoding makes of
+    // it. A short text is widened on the stack, so that a value costs no allocation.
+    const QByteArrayView rest = line.sliced(5);
+    double read = 0;
+    if (rest.size() <= MaxShortText) {
+        char16_t wide[MaxShortText];
+        for (qsizetype i = 0; i < rest.size(); ++i)
+            wide[i] = uchar(rest[i]) < 0x80 ? char16_t(rest[i]) : char16_t(0xFFFD);
+        read = ReplyNumber::read(QStringView(wide, rest.size()));
+    } else {
+        read = ReplyNumber::read(EightBitText::decode(rest));
+    }
+    const std::optional<float> value = ReplyNumber::toSingle(read);
     if (value)
         m_trend.add(*series, msecs, *value);
 }

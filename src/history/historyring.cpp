@@ -27,7 +27,12 @@ void HistoryRing::append(Direction direction, QByteArrayView text, qint64 msecs)
     const qsizetype taken = std::max<qsizetype>(length, 1);
     if (m_count == m_maxEntries)
         dropOldest();
-    if (m_write + taken > m_maxBytes) {
+    // Where the oldest entries have left room at the front, the text goes there rather than
+    // further on: memory in use follows what is kept, not the byte bound.
+    const bool runsOn = m_count > 0 && slot(0).offset < m_write; // kept text lies in one piece
+    if (runsOn && slot(0).offset >= taken)
+        m_write = 0;
+    else if (m_write + taken > m_maxBytes) {
         // No room before the end: start again at the front. What lies past the write position
         // is older than what lies before it, so it goes first.
         while (m_count > 0 && slot(0).offset >= m_write)
@@ -43,6 +48,7 @@ void HistoryRing::append(Direction direction, QByteArrayView text, qint64 msecs)
     m_slots[(m_first + m_count) % m_maxEntries] = {msecs, qint32(m_write), qint32(length), direction};
     ++m_count;
     m_write += taken;
+    m_reach = std::max(m_reach, m_write);
     m_textBytes += length;
     ++m_appended;
 }

@@ -35,6 +35,8 @@ public:
     qsizetype textBytes() const { return m_textBytes; }
     qsizetype maxEntries() const { return m_maxEntries; }
     qsizetype maxBytes() const { return m_maxBytes; }
+    // How far into the byte ring text has ever been written: what of it has been made resident.
+    qsizetype reach() const { return m_reach; }
 
     // Running numbers: entry `at(0)` is number firstSerial(), the next to come endSerial().
     // A view compares them with what it showed to learn what was dropped and what is new.
@@ -60,5 +62,6 @@ private:
     qsizetype m_count = 0;
     qsizetype m_write = 0; // where the next text goes
     qsizetype m_textBytes = 0;
+    qsizetype m_reach = 0;
     quint64 m_appended = 0;
 };

@@ -139,6 +139,16 @@ void TestHistory::ringCountsWhatItDropped()
     ring.clear();
     QCOMPARE(ring.size(), 0);
     QCOMPARE(ring.firstSerial(), quint64(5000)); // a view sees everything dropped
+
+    // Where the entry bound is reached first, text reuses the room the oldest entries left:
+    // memory in use follows what is kept (50 lines of up to 26 bytes), not the byte bound.
+    HistoryRing roomy(50, 1024 * 1024);
+    for (qsizetype i = 0; i < all.size(); ++i)
+        roomy.append(HistoryRing::Direction::Received, all[i], i);
+    QCOMPARE(roomy.size(), 50);
+    for (qsizetype k = 0; k < roomy.size(); ++k)
+        QCOMPARE(roomy.at(k).text.toByteArray(), all[qsizetype(roomy.firstSerial()) + k]);
+    QVERIFY2(roomy.reach() <= 2 * 50 * 26, qPrintable(QString::number(roomy.reach())));
 }
 
 void TestHistory::hostileTextComesBackFromCsv_data()

@@ -104,7 +104,6 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     for (size_t k = 0; k < m_series.size(); ++k) {
         auto *s = new QLineSeries;
         s->setName(tr(plotted[k].name));
-        s->setPointsVisible(!plotted[k].steps); // measured values: show where each one was taken
         m_chart->addSeries(s);
         s->attachAxis(m_timeAxis);
         s->attachAxis(m_valueAxis);
@@ -283,6 +282,8 @@ void HistoryWindow::refreshTrend()
             first = std::min(first, qint64(points.constFirst().x()));
         m_series[k]->replace(points);
         m_series[k]->setVisible(!points.isEmpty());
+        // Where measured values are few, each is marked where it was taken.
+        m_series[k]->setPointsVisible(!plotted[k].steps && points.size() <= TrendMarkersUpTo);
     }
     if (lo > hi) { // nothing reported yet
         lo = 0, hi = 100;

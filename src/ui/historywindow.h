@@ -28,8 +28,9 @@ class HistoryWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr qint64 TrendSpanMs = 60 * 60 * 1000;
-    static constexpr int TrendRefreshMs = 250; // the trend is redrawn at most this often
-    static constexpr int TrendPointsShown = 2000; // per series, at most
+    static constexpr int TrendRefreshMs = 500; // the trend is redrawn at most this often
+    static constexpr int TrendPointsShown = 600; // per series, about: two a pixel column or so
+    static constexpr int TrendMarkersUpTo = 120; // measured values are marked while this few
 
     explicit HistoryWindow(SessionHistory &history, const QString &caption, QWidget *parent = nullptr);
 

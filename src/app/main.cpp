@@ -36,10 +36,11 @@ QStringList argumentsOf(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    const QString usage = CommandLine::usage(QString::fromLocal8Bit(argv[0]));
     // Before anything needs a display, so that --help works anywhere.
     CommandLine line = CommandLine::parse(argumentsOf(argc, argv));
     if (line.help) {
-        std::fputs(qPrintable(CommandLine::usage(QString::fromLocal8Bit(argv[0]))), stdout);
+        std::fputs(qPrintable(usage), stdout);
         return 0;
     }
     if (!displayAvailable()) {
@@ -50,11 +51,15 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication app(argc, argv);
-    // Without the options Qt itself takes (-style, -platform and the like).
+    // Once more without the options Qt itself took (-style, -platform and the like), which
+    // the first reading could not tell from mistakes.
     line = CommandLine::parse(argumentsOf(argc, argv));
+    if (line.help) {
+        std::fputs(qPrintable(usage), stdout);
+        return 0;
+    }
     if (!line.error.isEmpty()) {
-        std::fprintf(stderr, "%s: %s\n%s", argv[0], qPrintable(line.error),
-                     qPrintable(CommandLine::usage(QString::fromLocal8Bit(argv[0]))));
+        std::fprintf(stderr, "%s: %s\n%s", argv[0], qPrintable(line.error), qPrintable(usage));
         return 2;
     }
     MainWindow::prepareApplication();

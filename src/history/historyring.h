@@ -34,7 +34,6 @@ public:
     Entry at(qsizetype index) const; // 0 is the oldest kept
     qsizetype textBytes() const { return m_textBytes; }
     qsizetype maxEntries() const { return m_maxEntries; }
-    qsizetype maxBytes() const { return m_maxBytes; }
     // How far into the byte ring text has ever been written: what of it has been made resident.
     qsizetype reach() const { return m_reach; }
 

@@ -27,7 +27,6 @@ public:
 
     qsizetype size(Series series) const { return qsizetype(m_series[series].points.size()); }
     Point at(Series series, qsizetype index) const; // 0 is the oldest kept
-    qsizetype maxPoints() const { return m_maxPoints; }
     // Bumped by every change, so a view can tell whether it is up to date.
     quint64 generation() const { return m_generation; }
 

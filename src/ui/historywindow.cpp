@@ -81,7 +81,7 @@ QList<QPointF> pointsOf(const Trend &trend, Trend::Series series, qint64 since, 
 } // namespace
 
 HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_history(history), m_throttle([this] { return showNewEntries(); })
+    : QWidget(parent, Qt::Window), m_history(history), m_throttle(this, [this] { return showNewEntries(); })
 {
     setObjectName(QStringLiteral("HistoryWindow"));
     setWindowTitle(tr("History - %1").arg(caption));
@@ -219,20 +219,13 @@ void HistoryWindow::showBeside(const QWidget *panel)
     activateWindow();
 }
 
-bool HistoryWindow::event(QEvent *event)
+// What came while it was hidden, at once.
+void HistoryWindow::showEvent(QShowEvent *event)
 {
-    const QEvent::Type type = event->type();
-    if (type == QEvent::Show) {
-        m_requestedEnd = m_history.ring().endSerial();
-        showPending();
-        m_table->scrollToBottom();
-    } else if (type == QEvent::UpdateRequest) {
-        m_throttle.showPending();
-    }
-    const bool handled = QWidget::event(event);
-    if (type == QEvent::UpdateRequest)
-        m_throttle.painted();
-    return handled;
+    m_requestedEnd = m_history.ring().endSerial();
+    showPending();
+    m_table->scrollToBottom();
+    QWidget::showEvent(event);
 }
 
 bool HistoryWindow::showNewEntries()
@@ -250,7 +243,7 @@ bool HistoryWindow::showNewEntries()
         else
             m_trendTimer.start(int(TrendRefreshMs - since));
     }
-    return isVisible();
+    return true;
 }
 
 void HistoryWindow::updateCount()

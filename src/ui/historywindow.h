@@ -42,7 +42,6 @@ public:
     static QRect placeBeside(const QRect &panel, const QRect &screen, QSize wanted, QSize minimum);
 
     QTableView *table() const { return m_table; }
-    QChart *chart() const { return m_chart; }
     HistoryModel *model() const { return m_model; }
 
     // What the table and the trend show, brought up to date now.
@@ -57,7 +56,7 @@ public slots:
     void chooseFileAndSave();
 
 protected:
-    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     bool showNewEntries();

@@ -163,7 +163,7 @@ QWidget *createControl(const Layout::Control &c, QWidget *parent)
 } // namespace
 
 MainWindow::MainWindow(Session &session, QWidget *parent)
-    : QWidget(parent), m_session(session), m_throttle([this] { return showReported(); })
+    : QWidget(parent), m_session(session), m_throttle(this, [this] { return showReported(); })
 {
     buildUi();
     findControls();
@@ -329,19 +329,7 @@ bool MainWindow::showReported()
         showFrequencyHighlight(*p.highlight);
     }
     emit pendingShown();
-    return changed && isVisible();
-}
-
-// Nothing is painted that the session has already changed.
-bool MainWindow::event(QEvent *event)
-{
-    const QEvent::Type type = event->type();
-    if (type == QEvent::UpdateRequest || type == QEvent::Show)
-        showPending();
-    const bool handled = QWidget::event(event);
-    if (type == QEvent::UpdateRequest)
-        m_throttle.painted();
-    return handled;
+    return changed;
 }
 
 QColor MainWindow::colorOf(Session::StatusKind kind)

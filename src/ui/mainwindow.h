@@ -85,7 +85,6 @@ signals:
     void historyRequested();
 
 protected:
-    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 

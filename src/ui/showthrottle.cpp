@@ -1,7 +1,11 @@
 #include "showthrottle.h"
 
-ShowThrottle::ShowThrottle(std::function<bool()> show, QObject *parent) : QObject(parent), m_show(std::move(show))
+#include <QEvent>
+
+ShowThrottle::ShowThrottle(QWidget *window, std::function<bool()> show)
+    : m_window(window), m_show(std::move(show))
 {
+    window->installEventFilter(this);
     m_frame.setSingleShot(true);
     m_frame.setTimerType(Qt::PreciseTimer);
     connect(&m_frame, &QTimer::timeout, this, &ShowThrottle::showPending);
@@ -34,5 +38,16 @@ void ShowThrottle::showPending()
     m_lastShown.start();
     m_flooding = m_lines > FloodLines;
     m_lines = 0;
-    m_paintPending = m_show() || m_paintPending;
+    m_paintPending = (m_show() && m_window->isVisible()) || m_paintPending;
+}
+
+// Nothing is painted that has already changed; once painted, the next change shows at once.
+bool ShowThrottle::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && (event->type() == QEvent::UpdateRequest || event->type() == QEvent::Show)) {
+        showPending();
+        if (event->type() == QEvent::UpdateRequest)
+            m_paintPending = false; // the paint follows at once
+    }
+    return false;
 }

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <QWidget>
 
 #include <chrono>
 #include <functional>
@@ -12,7 +13,7 @@
 // and shown once a frame only while they come faster than that: while a flood brings more than
 // FloodLines lines between showings, or while the last showing has not been painted yet (the
 // window then shows what is pending just before it paints). A change never waits merely
-// because the last showing was recent.
+// because the last showing was recent. It watches its window's paints itself.
 class ShowThrottle : public QObject
 {
     Q_OBJECT
@@ -20,19 +21,21 @@ public:
     static constexpr std::chrono::milliseconds FloodInterval{16};
     static constexpr int FloodLines = 8;
 
-    // `show` puts what is pending on screen; it returns whether that will be painted.
-    explicit ShowThrottle(std::function<bool()> show, QObject *parent = nullptr);
+    // `show` puts what is pending on `window`; it returns whether that changed what is seen.
+    // The throttle is a member of the window it watches.
+    ShowThrottle(QWidget *window, std::function<bool()> show);
 
     // Something changed, bringing `lines` more lines.
     void request(int lines = 1);
-    // Shows what is pending now, if anything; the window calls it before it paints.
+    // Shows what is pending now, if anything, as the window does before it is shown or painted.
     void showPending();
-    // The window has painted.
-    void painted() { m_paintPending = false; }
 
-    bool isPending() const { return m_scheduled; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    QWidget *m_window;
     std::function<bool()> m_show;
     bool m_scheduled = false;
     bool m_flooding = false;     // the last showing had more than FloodLines lines

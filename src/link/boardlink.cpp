@@ -10,9 +10,16 @@ BoardLink::BoardLink(SerialControl &serial, Pacer &pacer, QObject *parent)
       m_replyTimeout(QStringLiteral("TimerCom"), ReplyTimeout, this, [this] { replyTimeoutExpired(); })
 {
     connect(&m_serial, &SerialControl::onComm, this, &BoardLink::receive);
-    connect(&m_serial, &SerialControl::linkLost, this, &BoardLink::linkLost);
-    connect(&m_serial, &SerialControl::writeFailed, this,
-            [this] { emit writeRefused(m_lastWriter); });
+    // A line the port was closed in the middle of never ends: what comes after a reopening
+    // starts afresh, rather than being glued to it.
+    connect(&m_serial, &SerialControl::linkLost, this, [this](int code) {
+        m_assembler.reset();
+        emit linkLost(code);
+    });
+    connect(&m_serial, &SerialControl::writeFailed, this, [this] {
+        m_assembler.reset();
+        emit writeRefused(m_lastWriter);
+    });
 }
 
 int BoardLink::setPort(int number)
@@ -101,6 +108,7 @@ void BoardLink::close()
 {
     if (m_serial.portOpen())
         m_serial.setPortOpen(false);
+    m_assembler.reset();
 }
 
 void BoardLink::shutDown()
@@ -125,7 +133,7 @@ void BoardLink::handleLine(const LineAssembler::Line &line)
 {
     m_replyTimeout.setEnabled(false);
     if (m_tap)
-        m_tap->lineReceived(line.bytes);
+        m_tap->lineReceived(line.bytes, line.cut);
     const Protocol::Reply reply = Protocol::decode(line.bytes, line.tooLong, m_expectedName);
     if (reply.identifies)
         m_search.setEnabled(false);

@@ -20,17 +20,24 @@ void LineAssembler::feed(QByteArrayView bytes, const Sink &sink)
             const qsizetype take = qMin<qsizetype>(room, length);
             if (take > 0)
                 m_line.append(p, take);
+            m_cut = m_cut || take < length;
             if (m_line.size() > MaxLine)
                 m_tooLong = true;
             if (stop != end && *stop == '\r' && !m_line.isEmpty()) {
                 if (sink)
-                    sink(Line{m_line, m_tooLong});
-                m_line.resize(0);
-                m_tooLong = false;
+                    sink(Line{m_line, m_tooLong, m_cut});
+                reset();
             }
         }
         if (stop == end)
             break;
         p = stop + 1;
     }
+}
+
+void LineAssembler::reset()
+{
+    m_line.resize(0); // keeps its capacity
+    m_tooLong = false;
+    m_cut = false;
 }

@@ -16,14 +16,18 @@ public:
     struct Line {
         QByteArrayView bytes; // valid only during the callback
         bool tooLong = false;
+        bool cut = false; // bytes past those delivered were dropped
     };
     using Sink = std::function<void(const Line &)>;
 
     void feed(QByteArrayView bytes, const Sink &sink);
     const QByteArray &pending() const { return m_line; }
+    // Forgets the unfinished line: its end will never come (the port was closed).
+    void reset();
     bool pendingTooLong() const { return m_tooLong; }
 
 private:
     QByteArray m_line;
     bool m_tooLong = false;
+    bool m_cut = false;
 };

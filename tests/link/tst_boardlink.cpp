@@ -64,7 +64,8 @@ private slots:
     void linesInOrderWhateverTheChunks_data();
     void linesInOrderWhateverTheChunks();
     void overlongLinesStayBounded();
-    void unfinishedLineSurvivesReopen();
+    void unfinishedLineEndsWithThePort_data();
+    void unfinishedLineEndsWithThePort();
     void laterRefusalNamesTheWriter();
     void pauseLastsItsInterval();
 };
@@ -213,15 +214,31 @@ void TestBoardLink::overlongLinesStayBounded()
     QCOMPARE(l.texts().mid(2), (QStringList{u"<too long>"_s, u"SV21=7"_s}));
 }
 
-void TestBoardLink::unfinishedLineSurvivesReopen()
+void TestBoardLink::unfinishedLineEndsWithThePort_data()
 {
+    QTest::addColumn<int>("how");
+    QTest::newRow("closed by the panel") << 0;
+    QTest::newRow("device gone") << 1;
+    QTest::newRow("write refused") << 2;
+}
+
+// Bytes of a line that the port closed in the middle of are not glued to the next reply.
+void TestBoardLink::unfinishedLineEndsWithThePort()
+{
+    QFETCH(int, how);
     Link l;
     l.link.searchStep();
-    l.serial.feedNow("SV1");
-    l.link.close();
+    l.serial.feedNow("PV01=2");
+    if (how == 0)
+        l.link.close();
+    else if (how == 1)
+        l.serial.loseLink();
+    else
+        l.serial.refuseLastWrite();
     l.link.searchStep();
-    l.serial.feedNow("1=9\r");
-    QCOMPARE(l.texts(), QStringList{u"SV11=9"_s});
+    l.serial.feedNow("ORVIX7\r");
+    QCOMPARE(l.texts(), QStringList{u"ORVIX7"_s});
+    QVERIFY(l.replies.last().identifies);
 }
 
 void TestBoardLink::laterRefusalNamesTheWriter()

@@ -1,6 +1,6 @@
 // The history ring under any sequence of appends and clears, with small bounds so that every
-// wrap is reached: what it keeps is always the newest lines, whole and in order, within both
-// bounds; and every kept line comes back unchanged through CSV.
+// wrap and every growth is reached: what it keeps is always exactly the newest lines that fit
+// both bounds, whole and in order; and every kept line comes back unchanged through CSV.
 #include "fuzzcheck.h"
 #include "history/csvformat.h"
 #include "history/historyring.h"
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 2)
         return 0;
     const qsizetype maxEntries = 1 + data[0] % 32;
-    const qsizetype maxBytes = 1 + data[1] % 200;
+    const qsizetype maxBytes = 1 + data[1] * 16; // past the ring's first size, so it grows
     HistoryRing ring(maxEntries, maxBytes);
     QList<QByteArray> appended; // everything, as the ring keeps it (cut at maxBytes)
     quint64 clearedUpTo = 0;
@@ -30,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             clearedUpTo = quint64(appended.size());
         } else {
             const size_t length = std::min<size_t>(op % 64, size - at);
-            const QByteArray text(reinterpret_cast<const char *>(data + at), qsizetype(length));
+            QByteArray text(reinterpret_cast<const char *>(data + at), qsizetype(length));
+            if (op & 0x80)
+                text = text.repeated(40);
             at += length;
             const auto direction = op & 0x40 ? HistoryRing::Direction::Sent : HistoryRing::Direction::Received;
             ring.append(direction, text, qint64(appended.size()));
@@ -38,8 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             FUZZ_CHECK(ring.size() >= 1);
             FUZZ_CHECK(ring.at(ring.size() - 1).direction == direction);
         }
-        FUZZ_CHECK(ring.size() <= maxEntries);
-        FUZZ_CHECK(ring.textBytes() <= maxBytes && ring.reach() <= maxBytes);
+        // Exactly the newest lines that fit both bounds.
+        qsizetype first = appended.size(), fits = 0;
+        while (first > qsizetype(clearedUpTo) && appended.size() - first < maxEntries
+               && fits + appended[first - 1].size() <= maxBytes)
+            fits += appended[--first].size();
+        FUZZ_CHECK(ring.firstSerial() == quint64(first));
+        FUZZ_CHECK(ring.textBytes() <= maxBytes && ring.reach() <= 2 * maxBytes);
         FUZZ_CHECK(ring.endSerial() == quint64(appended.size()));
         FUZZ_CHECK(ring.firstSerial() >= clearedUpTo);
         qsizetype bytes = 0;

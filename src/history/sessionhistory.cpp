@@ -49,9 +49,9 @@ void SessionHistory::clear()
     emit changed();
 }
 
-void SessionHistory::record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs)
+void SessionHistory::record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs, bool cut)
 {
-    m_ring.append(direction, text, msecs);
+    m_ring.append(direction, text, msecs, cut);
     if (m_recorder)
         m_recorder->add(m_ring.at(m_ring.size() - 1));
 }
@@ -79,11 +79,11 @@ void SessionHistory::addValue(QByteArrayView line, qint64 msecs)
         m_trend.add(*series, msecs, *value);
 }
 
-void SessionHistory::lineReceived(QByteArrayView line)
+void SessionHistory::lineReceived(QByteArrayView line, bool cut)
 {
     if (m_readTime < 0)
         m_readTime = now();
-    record(HistoryRing::Direction::Received, line, m_readTime);
+    record(HistoryRing::Direction::Received, line, m_readTime, cut);
     addValue(line, m_readTime);
 }
 

@@ -36,7 +36,7 @@ public:
     // Forgets what was shown (a recording goes on).
     void clear();
 
-    void lineReceived(QByteArrayView line) override;
+    void lineReceived(QByteArrayView line, bool cut) override;
     void commandSent(QByteArrayView command) override;
     void receiveDone() override;
 
@@ -45,7 +45,7 @@ signals:
     void changed();
 
 private:
-    void record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs);
+    void record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs, bool cut = false);
     void addValue(QByteArrayView line, qint64 msecs);
     qint64 now() const;
 

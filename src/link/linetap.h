@@ -3,13 +3,14 @@
 #include <QByteArrayView>
 
 // What wants to see every line that crosses the link, in order: each received line and each
-// command handed to the port, both without their CR.
+// command handed to the port, both without their CR. A received line that was `cut` was longer
+// than the link keeps: the bytes are its beginning.
 class LineTap
 {
 public:
     virtual ~LineTap() = default;
 
-    virtual void lineReceived(QByteArrayView line) = 0;
+    virtual void lineReceived(QByteArrayView line, bool cut) = 0;
     virtual void commandSent(QByteArrayView command) = 0;
     // Every line of one read has been handled; the link goes back to the event loop.
     virtual void receiveDone() = 0;

@@ -81,13 +81,15 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case TimeColumn: return QDateTime::fromMSecsSinceEpoch(e.msecs).toString(QStringLiteral("HH:mm:ss.zzz"));
-        case DirectionColumn: return sent ? tr("sent") : tr("received");
+        case DirectionColumn: return sent ? tr("sent") : e.cut ? tr("received (cut)") : tr("received");
         case TextColumn: return visibleText(e.text);
         }
         break;
     case Qt::ToolTipRole:
         if (index.column() == TimeColumn)
             return QDateTime::fromMSecsSinceEpoch(e.msecs).toString(Qt::ISODateWithMs);
+        if (e.cut && index.column() != TimeColumn)
+            return tr("The line was longer: only its first %1 bytes are kept.").arg(QLocale().toString(e.text.size()));
         break;
     case Qt::TextAlignmentRole:
         return int(Qt::AlignLeft | Qt::AlignVCenter);

@@ -3,18 +3,14 @@
 #include "history/csvformat.h"
 #include "history/sessionhistory.h"
 #include "historymodel.h"
+#include "trendview.h"
 
 #include <QApplication>
-#include <QChart>
-#include <QChartView>
 #include <QClipboard>
-#include <QDateTime>
-#include <QDateTimeAxis>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineSeries>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -22,63 +18,10 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QTableView>
-#include <QValueAxis>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cmath>
 
-namespace {
-
-struct Plotted {
-    Trend::Series series;
-    const char *name;
-    bool steps; // a setting that holds until the next report
-};
-constexpr Plotted plotted[] = {
-    {Trend::ProcessValue1, QT_TRANSLATE_NOOP("HistoryWindow", "PV01 process value 1"), false},
-    {Trend::ProcessValue2, QT_TRANSLATE_NOOP("HistoryWindow", "PV02 process value 2"), false},
-    {Trend::Setpoint1, QT_TRANSLATE_NOOP("HistoryWindow", "SV11 output 1 setpoint"), true},
-    {Trend::Setpoint2, QT_TRANSLATE_NOOP("HistoryWindow", "SV21 output 2 setpoint"), true},
-};
-
-// The points of one series from `since` on, at most about `limit` of them: where there are
-// more, each stretch keeps its lowest and highest value, in time order. A setting is drawn as
-// steps, held until `until`.
-QList<QPointF> pointsOf(const Trend &trend, Trend::Series series, qint64 since, qint64 until, int limit, bool steps)
-{
-    const qsizetype n = trend.size(series);
-    qsizetype from = n;
-    while (from > 0 && trend.at(series, from - 1).msecs >= since)
-        --from;
-    QList<QPointF> out;
-    const qsizetype count = n - from;
-    const qsizetype buckets = std::max<qsizetype>(1, limit / 2);
-    const qsizetype per = count > limit ? (count + buckets - 1) / buckets : 1;
-    for (qsizetype b = from; b < n; b += per) {
-        const qsizetype end = std::min(n, b + per);
-        Trend::Point lo = trend.at(series, b), hi = lo;
-        for (qsizetype i = b + 1; i < end; ++i) {
-            const Trend::Point p = trend.at(series, i);
-            if (p.value < lo.value)
-                lo = p;
-            if (p.value > hi.value)
-                hi = p;
-        }
-        for (const Trend::Point &p : lo.msecs <= hi.msecs ? std::array{lo, hi} : std::array{hi, lo}) {
-            if (!out.isEmpty() && out.constLast().x() == double(p.msecs) && out.constLast().y() == p.value)
-                continue;
-            if (steps && !out.isEmpty())
-                out.append(QPointF(double(p.msecs), out.constLast().y()));
-            out.append(QPointF(double(p.msecs), p.value));
-        }
-    }
-    if (steps && !out.isEmpty() && out.constLast().x() < double(until))
-        out.append(QPointF(double(until), out.constLast().y())); // it holds until the latest report
-    return out;
-}
-
-} // namespace
 
 HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QWidget *parent)
     : QWidget(parent, Qt::Window), m_history(history), m_throttle(this, [this] { return showNewEntries(); })
@@ -87,32 +30,7 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     setWindowTitle(tr("History - %1").arg(caption));
     resize(760, 560);
 
-    m_chart = new QChart;
-    m_chart->legend()->setAlignment(Qt::AlignBottom);
-    m_chart->setMargins(QMargins(4, 4, 4, 4));
-    m_timeAxis = new QDateTimeAxis;
-    m_timeAxis->setFormat(QStringLiteral("HH:mm:ss"));
-    m_timeAxis->setTickCount(5);
-    m_timeAxis->setTitleText(tr("Time"));
-    m_valueAxis = new QValueAxis;
-    m_valueAxis->setTitleText(tr("Value"));
-    m_valueAxis->setLabelFormat(QStringLiteral("%.4g"));
-    m_valueAxis->setTickType(QValueAxis::TicksDynamic);
-    m_valueAxis->setTickAnchor(0);
-    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
-    m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
-    for (size_t k = 0; k < m_series.size(); ++k) {
-        auto *s = new QLineSeries;
-        s->setName(tr(plotted[k].name));
-        m_chart->addSeries(s);
-        s->attachAxis(m_timeAxis);
-        s->attachAxis(m_valueAxis);
-        m_series[k] = s;
-    }
-    m_chartView = new QChartView(m_chart);
-    m_chartView->setObjectName(QStringLiteral("trend"));
-    m_chartView->setAccessibleName(tr("Trend of the reported values"));
-    m_chartView->setMinimumHeight(140);
+    m_trend = new TrendView;
 
     m_model = new HistoryModel(history.ring(), this);
     m_table = new QTableView;
@@ -128,10 +46,10 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     m_table->setColumnWidth(HistoryModel::TimeColumn, m_table->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 16);
-    m_table->setColumnWidth(HistoryModel::DirectionColumn, m_table->fontMetrics().horizontalAdvance(tr("received")) + 16);
+    m_table->setColumnWidth(HistoryModel::DirectionColumn, m_table->fontMetrics().horizontalAdvance(tr("received (cut)")) + 16);
 
     auto *splitter = new QSplitter(Qt::Vertical);
-    splitter->addWidget(m_chartView);
+    splitter->addWidget(m_trend);
     splitter->addWidget(m_table);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 1);
@@ -255,45 +173,9 @@ void HistoryWindow::updateCount()
 
 void HistoryWindow::refreshTrend()
 {
-    const Trend &trend = m_history.trend();
-    m_trendShown = trend.generation();
+    m_trendShown = m_history.trend().generation();
     m_trendDrawn.start();
-    qint64 latest = 0;
-    for (const Plotted &p : plotted)
-        if (trend.size(p.series) > 0)
-            latest = std::max(latest, trend.at(p.series, trend.size(p.series) - 1).msecs);
-    const qint64 since = latest - TrendSpanMs;
-    double lo = qInf(), hi = -qInf();
-    qint64 first = latest;
-    for (size_t k = 0; k < m_series.size(); ++k) {
-        const QList<QPointF> points = pointsOf(trend, plotted[k].series, since, latest, TrendPointsShown, plotted[k].steps);
-        for (const QPointF &p : points) {
-            lo = std::min(lo, p.y());
-            hi = std::max(hi, p.y());
-        }
-        if (!points.isEmpty())
-            first = std::min(first, qint64(points.constFirst().x()));
-        m_series[k]->replace(points);
-        m_series[k]->setVisible(!points.isEmpty());
-        // Where measured values are few, each is marked where it was taken.
-        m_series[k]->setPointsVisible(!plotted[k].steps && points.size() <= TrendMarkersUpTo);
-    }
-    if (lo > hi) { // nothing reported yet
-        lo = 0, hi = 100;
-        first = latest = QDateTime::currentMSecsSinceEpoch();
-    }
-    if (lo == hi)
-        lo -= 1, hi += 1;
-    const double pad = (hi - lo) * 0.05;
-    m_valueAxis->setRange(lo - pad, hi + pad);
-    // Ticks at round values: 1, 2 or 5 times a power of ten, about four across.
-    const double rough = (hi - lo) / 4;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    const double step = rough / power < 1.5 ? power : rough / power < 3.5 ? 2 * power : rough / power < 7.5 ? 5 * power : 10 * power;
-    m_valueAxis->setTickInterval(step);
-    if (latest - first < 60'000)
-        first = latest - 60'000; // at least a minute across
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(latest));
+    m_trend->setPlot(TrendPlot::of(m_history.trend(), TrendSpanMs, TrendPointsShown, TrendMarkersUpTo));
 }
 
 QByteArray HistoryWindow::selectedRows() const

@@ -6,17 +6,11 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <array>
-
 class HistoryModel;
-class QChart;
-class QChartView;
-class QDateTimeAxis;
 class QLabel;
-class QLineSeries;
 class QTableView;
-class QValueAxis;
 class SessionHistory;
+class TrendView;
 
 // The session's history in a window of its own, beside the panel: a trend of the process
 // values and the reported setpoints over the last hour, and a table of every line sent and
@@ -42,6 +36,7 @@ public:
     static QRect placeBeside(const QRect &panel, const QRect &screen, QSize wanted, QSize minimum);
 
     QTableView *table() const { return m_table; }
+    TrendView *trend() const { return m_trend; }
     HistoryModel *model() const { return m_model; }
 
     // What the table and the trend show, brought up to date now.
@@ -66,11 +61,7 @@ private:
     SessionHistory &m_history;
     HistoryModel *m_model = nullptr;
     QTableView *m_table = nullptr;
-    QChartView *m_chartView = nullptr;
-    QChart *m_chart = nullptr;
-    QDateTimeAxis *m_timeAxis = nullptr;
-    QValueAxis *m_valueAxis = nullptr;
-    std::array<QLineSeries *, 4> m_series{};
+    TrendView *m_trend = nullptr;
     QLabel *m_count = nullptr;
     ShowThrottle m_throttle;
     quint64 m_requestedEnd = 0;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "trend.h"
+
+#include <QList>
+#include <QPointF>
+
+#include <array>
+
+// What the trend shows of the reported values, in the values' own units (x: milliseconds since
+// the epoch, y: the value), worked out without a widget: the lines and marks of each series,
+// the ranges of both axes and their ticks. A view only scales and paints it.
+//
+// The process values (PV01, PV02) are drawn as measured: two values are joined by a line only
+// where they belong to a steady run of readings (the gap between them is within half again of
+// a neighbouring gap, as with polling); a value on its own is a mark. The setpoints (SV11,
+// SV21) hold until their next report, so each is drawn as steps, from the left edge of the
+// window (the last report before it) to the latest report of any series.
+struct TrendPlot {
+    enum Curve { ProcessValue1, ProcessValue2, Setpoint1, Setpoint2, CurveCount };
+    static constexpr std::array<Trend::Series, CurveCount> SeriesOf{
+        Trend::ProcessValue1, Trend::ProcessValue2, Trend::Setpoint1, Trend::Setpoint2};
+    static constexpr bool heldAt(int curve) { return curve >= Setpoint1; }
+
+    struct Lines {
+        QList<QList<QPointF>> runs; // each a line of two or more points
+        QList<QPointF> marks;       // values marked where they were taken
+    };
+
+    std::array<Lines, CurveCount> curves;
+    bool empty = true; // nothing reported yet: the ranges are placeholders
+    qint64 from = 0, to = 0;
+    double low = 0, high = 100;
+    QList<qint64> timeTicks;
+    QList<double> valueTicks;
+
+    // The last `spanMs` up to the latest report. Each series shows about `pointsPerSeries`
+    // points (the lowest and highest of each stretch where there are more), and marks every
+    // value while it shows no more than `marksUpTo` of them.
+    static TrendPlot of(const Trend &trend, qint64 spanMs, int pointsPerSeries, int marksUpTo);
+
+    // Round steps: 1, 2 or 5 times a power of ten for values, and whole seconds, minutes or
+    // hours for times, about `count` of them across the range.
+    static QList<double> ticksFor(double low, double high, int count);
+    static QList<qint64> timeTicksFor(qint64 from, qint64 to, int count);
+};

@@ -2,6 +2,7 @@
 #include "history/csvformat.h"
 #include "history/recorder.h"
 #include "history/sessionhistory.h"
+#include "history/trendplot.h"
 #include "support/csvreader.h"
 #include "support/sessionfixture.h"
 #include "support/unprivileged.h"
@@ -9,6 +10,11 @@
 #include <QDateTime>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <functional>
+
+using Feed = std::function<void(Trend &)>;
+Q_DECLARE_METATYPE(Feed)
 
 namespace {
 
@@ -34,7 +40,12 @@ class TestHistory : public QObject
 private slots:
     void ringKeepsTheNewestWithinBothBounds_data();
     void ringKeepsTheNewestWithinBothBounds();
-    void ringCountsWhatItDropped();
+    void ringKeepsAllItsBoundsAllow_data();
+    void ringKeepsAllItsBoundsAllow();
+    void ringMemoryFollowsWhatIsKept();
+    void trendKeepsItsBound();
+    void trendDrawsWhatWasMeasured_data();
+    void trendDrawsWhatWasMeasured();
     void hostileTextComesBackFromCsv_data();
     void hostileTextComesBackFromCsv();
     void timesAreLocalIsoWithMilliseconds();
@@ -57,7 +68,16 @@ void TestHistory::ringKeepsTheNewestWithinBothBounds_data()
     QTest::newRow("entry bound") << 3 << 64 << QByteArrayList{"1", "2", "3", "4", "5"} << QByteArray("3|4|5|");
     QTest::newRow("byte bound") << 100 << 10 << QByteArrayList{"aaaa", "bbbb", "cccc"} << QByteArray("bbbb|cccc|");
     QTest::newRow("wraps around the byte ring")
-        << 100 << 10 << QByteArrayList{"aaa", "bbb", "ccc", "dd", "eeee", "f"} << QByteArray("dd|eeee|f|");
+        << 100 << 10 << QByteArrayList{"aaa", "bbb", "ccc", "dd", "eeee", "f"} << QByteArray("ccc|dd|eeee|f|");
+    QTest::newRow("a longer line after a wrap")
+        << 100 << 10 << QByteArrayList{"aaa", "bbb", "ccc", "ddd", "eee", "fffff"} << QByteArray("eee|fffff|");
+    QTest::newRow("entry bound first, then longer lines")
+        << 5 << 100 << QByteArrayList{"ab", "ab", "ab", "ab", "ab", "ab", "ab", QByteArray(30, 'x'), QByteArray(30, 'y')}
+        << QByteArray("ab|ab|ab|" + QByteArray(30, 'x') + '|' + QByteArray(30, 'y') + '|');
+    // Growing from 1 KiB while the kept text wraps exactly at the old end: d at 768, e at 0.
+    QTest::newRow("grows while wrapped at its end")
+        << 3 << 4096 << QByteArrayList{QByteArray(256, 'a'), QByteArray(256, 'b'), QByteArray(256, 'c'), QByteArray(256, 'd'), QByteArray(256, 'e'), QByteArray(600, 'f')}
+        << QByteArray(QByteArray(256, 'd') + '|' + QByteArray(256, 'e') + '|' + QByteArray(600, 'f') + '|');
     QTest::newRow("a line longer than the ring keeps its beginning")
         << 100 << 4 << QByteArrayList{"xy", "123456789"} << QByteArray("1234|");
     QTest::newRow("empty lines count as entries")
@@ -83,29 +103,76 @@ void TestHistory::ringKeepsTheNewestWithinBothBounds()
     QCOMPARE(ring.at(ring.size() - 1).msecs, t - 1);
 }
 
-// A long run of uneven lines: what is kept is always the newest, whole, within the bounds.
-void TestHistory::ringCountsWhatItDropped()
+using Phases = QList<std::pair<int, int>>; // so many lines of so many bytes
+
+void TestHistory::ringKeepsAllItsBoundsAllow_data()
 {
-    HistoryRing ring(50, 300);
+    QTest::addColumn<int>("maxEntries");
+    QTest::addColumn<int>("maxBytes");
+    QTest::addColumn<Phases>("phases"); // a length of -1: uneven lines of up to 40 bytes
+    QTest::addColumn<int>("kept");      // at the end
+
+    constexpr int Mi = 1024 * 1024;
+    QTest::newRow("uneven lines, small ring") << 50 << 300 << Phases{{5000, -1}} << -1;
+    QTest::newRow("growing with longer and longer lines")
+        << 2000 << 64 * 1024 << Phases{{3000, 3}, {500, 200}, {100, 1500}, {300, -1}, {3000, 1}} << -1;
+    QTest::newRow("short poll lines, then noise lines")
+        << 100'000 << 16 * Mi << Phases{{120'000, 8}, {20, 32'768}} << 100'000;
+    QTest::newRow("a value that grows by a digit")
+        << 100'000 << 16 * Mi << Phases{{120'000, 6}, {60'000, 8}} << 100'000;
+    QTest::newRow("lines up to the byte bound") << 100'000 << 16 * Mi << Phases{{600, 32'768}} << 512;
+}
+
+// After every append the ring holds exactly the newest lines that fit both bounds, each whole
+// and in order: nothing is dropped that the bounds leave room for.
+void TestHistory::ringKeepsAllItsBoundsAllow()
+{
+    QFETCH(int, maxEntries);
+    QFETCH(int, maxBytes);
+    QFETCH(Phases, phases);
+    QFETCH(int, kept);
+
+    HistoryRing ring(maxEntries, maxBytes);
     QList<QByteArray> all;
-    for (int i = 0; i < 5000; ++i) {
-        const QByteArray line = QByteArray::number(i) + QByteArray(i % 23, char('a' + i % 26));
-        all << line;
-        ring.append(i % 3 ? HistoryRing::Direction::Received : HistoryRing::Direction::Sent, line, i);
-        QVERIFY(ring.size() <= 50 && ring.textBytes() <= 300);
+    qsizetype first = 0, bytes = 0; // what the bounds allow: all[first..] with `bytes` of text
+    for (const auto &[count, length] : phases) {
+        for (int i = 0; i < count; ++i) {
+            const int serial = int(all.size());
+            QByteArray line = QByteArray::number(serial) + QByteArray(length < 0 ? serial % 41 : 0, 'a' + serial % 26);
+            if (length >= 0)
+                line = line.leftJustified(length, char('a' + serial % 26), true);
+            all << line;
+            ring.append(serial % 3 ? HistoryRing::Direction::Received : HistoryRing::Direction::Sent, line, serial);
+            bytes += line.size();
+            while (all.size() - first > maxEntries || bytes > maxBytes)
+                bytes -= all[first++].size();
+            if (ring.firstSerial() != quint64(first) || ring.textBytes() != bytes)
+                QFAIL(qPrintable(u"after line %1: %2 lines, %3 bytes kept; %4 lines, %5 bytes fit"_s.arg(serial)
+                                     .arg(ring.size()).arg(ring.textBytes()).arg(all.size() - first).arg(bytes)));
+        }
     }
-    QCOMPARE(ring.endSerial(), quint64(5000));
+    if (kept >= 0)
+        QCOMPARE(ring.size(), kept);
+    QCOMPARE(ring.endSerial(), quint64(all.size()));
     for (qsizetype k = 0; k < ring.size(); ++k) {
         const quint64 serial = ring.firstSerial() + quint64(k);
-        QCOMPARE(ring.at(k).text.toByteArray(), all[qsizetype(serial)]);
+        QCOMPARE(ring.at(k).text, all[qsizetype(serial)]);
         QCOMPARE(ring.at(k).msecs, qint64(serial));
     }
+    QVERIFY(ring.reach() <= 2 * qsizetype(maxBytes));
     ring.clear();
     QCOMPARE(ring.size(), 0);
-    QCOMPARE(ring.firstSerial(), quint64(5000)); // a view sees everything dropped
+    QCOMPARE(ring.firstSerial(), quint64(all.size())); // a view sees everything dropped
+}
 
-    // Where the entry bound is reached first, text reuses the room the oldest entries left:
-    // memory in use follows what is kept (50 lines of up to 26 bytes), not the byte bound.
+// Where the entry bound is reached first, memory in use follows what is kept.
+void TestHistory::ringMemoryFollowsWhatIsKept()
+{
+    QList<QByteArray> all;
+    for (int i = 0; i < 5000; ++i)
+        all << QByteArray::number(i) + QByteArray(i % 23, char('a' + i % 26));
+
+    // 50 lines of up to 26 bytes, not the byte bound.
     HistoryRing roomy(50, 1024 * 1024);
     for (qsizetype i = 0; i < all.size(); ++i)
         roomy.append(HistoryRing::Direction::Received, all[i], i);
@@ -113,6 +180,72 @@ void TestHistory::ringCountsWhatItDropped()
     for (qsizetype k = 0; k < roomy.size(); ++k)
         QCOMPARE(roomy.at(k).text.toByteArray(), all[qsizetype(roomy.firstSerial()) + k]);
     QVERIFY2(roomy.reach() <= 2 * 50 * 26, qPrintable(QString::number(roomy.reach())));
+}
+
+void TestHistory::trendDrawsWhatWasMeasured_data()
+{
+    QTest::addColumn<Feed>("feed"); // times in seconds
+    QTest::addColumn<int>("curve");
+    QTest::addColumn<int>("runs");
+    QTest::addColumn<int>("marks");
+    QTest::addColumn<QPointF>("start"); // of the first run: seconds before the latest report, value
+
+    const auto poll = [](Trend &t, Trend::Series s, int from, int to, double value) {
+        for (int at = from; at <= to; at += 2)
+            t.add(s, at * 1000LL, value);
+    };
+    QTest::newRow("a setting reported over an hour ago holds from the left edge")
+        << Feed([=](Trend &t) { t.add(Trend::Setpoint1, 0, 40), poll(t, Trend::ProcessValue1, 0, 3660, 5); })
+        << int(TrendPlot::Setpoint1) << 1 << 0 << QPointF(3600, 40);
+    QTest::newRow("a setting steps at each report")
+        << Feed([=](Trend &t) { t.add(Trend::Setpoint2, 0, 10), t.add(Trend::Setpoint2, 30'000, 20), t.add(Trend::Setpoint1, 90'000, 5); })
+        << int(TrendPlot::Setpoint2) << 1 << 0 << QPointF(90, 10);
+    QTest::newRow("a constant large value")
+        << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 60, 1e20); })
+        << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(60, 1e20);
+    QTest::newRow("two reports minutes apart are marks")
+        << Feed([](Trend &t) { t.add(Trend::ProcessValue2, 0, 1), t.add(Trend::ProcessValue2, 300'000, 2); })
+        << int(TrendPlot::ProcessValue2) << 0 << 2 << QPointF();
+    QTest::newRow("a pause in polling breaks the line")
+        << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 20, 1), poll(t, Trend::ProcessValue1, 320, 340, 2); })
+        << int(TrendPlot::ProcessValue1) << 2 << 0 << QPointF(340, 1);
+    QTest::newRow("a reading between polls stays on the line")
+        << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 10, 1), t.add(Trend::ProcessValue1, 10'500, 3), poll(t, Trend::ProcessValue1, 12, 20, 1); })
+        << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(20, 1);
+    QTest::newRow("a reading on its own beside polling")
+        << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 20, 1), t.add(Trend::ProcessValue1, 200'000, 7); })
+        << int(TrendPlot::ProcessValue1) << 1 << 1 << QPointF(200, 1);
+}
+
+// Lines join only steady readings, settings hold across the window, and the value axis has a
+// range and round ticks whatever the values.
+void TestHistory::trendDrawsWhatWasMeasured()
+{
+    QFETCH(Feed, feed);
+    QFETCH(int, curve);
+    QFETCH(int, runs);
+    QFETCH(int, marks);
+    QFETCH(QPointF, start);
+
+    Trend trend;
+    feed(trend);
+    const TrendPlot plot = TrendPlot::of(trend, 3'600'000, 600, 0);
+    const TrendPlot::Lines &lines = plot.curves[size_t(curve)];
+    QCOMPARE(lines.runs.size(), runs);
+    QCOMPARE(lines.marks.size(), marks);
+    if (runs > 0) {
+        QCOMPARE((plot.to - lines.runs[0][0].x()) / 1000, start.x());
+        QCOMPARE(lines.runs[0][0].y(), start.y());
+        if (TrendPlot::heldAt(curve))
+            QCOMPARE(lines.runs.constLast().constLast().x(), double(plot.to));
+    }
+    QVERIFY(plot.low < plot.high);
+    QVERIFY(plot.valueTicks.size() >= 2);
+    for (qsizetype i = 0; i < plot.valueTicks.size(); ++i) {
+        QVERIFY(plot.valueTicks[i] >= plot.low && plot.valueTicks[i] <= plot.high);
+        QVERIFY(i == 0 || plot.valueTicks[i] > plot.valueTicks[i - 1]);
+    }
+    QVERIFY(!plot.timeTicks.isEmpty());
 }
 
 void TestHistory::hostileTextComesBackFromCsv_data()
@@ -201,7 +334,7 @@ void TestHistory::linkLinesAndCommandsAreRecordedInOrder()
     QSignalSpy changed(&history, &SessionHistory::changed);
 
     f.identify();
-    f.serial.feedNow("PV01=12.5\rSV11=40\rSV21=1e40\rjunk\rSV01=3\rPV02= -7\r");
+    f.serial.feedNow("PV01=12.5\rSV11=40\rSV21=1e40\rSV21=60\rjunk\rSV01=3\rPV02= -7\r");
     f.s().pressPreset(2, 100);
 
     const HistoryRing &ring = history.ring();
@@ -210,19 +343,38 @@ void TestHistory::linkLinesAndCommandsAreRecordedInOrder()
         seen << (ring.at(i).direction == HistoryRing::Direction::Sent ? u">"_s : u"<"_s)
                     + QString::fromLatin1(ring.at(i).text);
     QCOMPARE(seen, (QStringList{u">I?"_s, u"<"_s + f.s().state().ucApp, u"<PV01=12.5"_s, u"<SV11=40"_s, u"<SV21=1e40"_s,
-                                u"<junk"_s, u"<SV01=3"_s, u"<PV02= -7"_s, u">SV21=100"_s, u">PV02?"_s}));
-    QCOMPARE(ring.at(2).msecs, ring.at(7).msecs); // one read
-    QVERIFY(ring.at(8).msecs > ring.at(7).msecs);
+                                u"<SV21=60"_s, u"<junk"_s, u"<SV01=3"_s, u"<PV02= -7"_s, u">SV21=100"_s, u">PV02?"_s}));
+    QCOMPARE(ring.at(2).msecs, ring.at(8).msecs); // one read
+    QVERIFY(ring.at(9).msecs > ring.at(8).msecs);
     QVERIFY(changed.count() >= 4); // per read and per command, not per line
 
     const Trend &trend = history.trend();
     QCOMPARE(trend.size(Trend::ProcessValue1), 1);
     QCOMPARE(trend.at(Trend::ProcessValue1, 0).value, 12.5);
     QCOMPARE(trend.at(Trend::ProcessValue2, 0).value, -7.0);
+    QCOMPARE(trend.size(Trend::Setpoint1), 1);
     QCOMPARE(trend.at(Trend::Setpoint1, 0).value, 40.0);
-    QCOMPARE(trend.size(Trend::Setpoint2), 0); // beyond single precision: no value
+    QCOMPARE(trend.size(Trend::Setpoint2), 1); // 1e40 is beyond single precision: no value
+    QCOMPARE(trend.at(Trend::Setpoint2, 0).value, 60.0);
     QCOMPARE(trend.at(Trend::FrequencyCode, 0).value, 3.0);
-    QCOMPARE(trend.at(Trend::FrequencyCode, 0).msecs, ring.at(6).msecs);
+    QCOMPARE(trend.at(Trend::FrequencyCode, 0).msecs, ring.at(7).msecs);
+
+    // A line too long to handle is kept as its beginning, marked; one that fits is whole.
+    f.serial.feedNow(QByteArray(40'000, 'A') + '\r' + QByteArray(LineAssembler::MaxLine, 'B') + '\r');
+    const HistoryRing::Entry cut = ring.at(ring.size() - 2), whole = ring.at(ring.size() - 1);
+    QVERIFY(cut.cut && cut.text == QByteArray(LineAssembler::MaxLine + 1, 'A'));
+    QVERIFY(!whole.cut && whole.text.size() == LineAssembler::MaxLine);
+}
+
+// Each series keeps its newest values up to its bound, in order.
+void TestHistory::trendKeepsItsBound()
+{
+    Trend trend(3);
+    for (int i = 0; i < 5; ++i)
+        trend.add(Trend::ProcessValue1, i, i);
+    QCOMPARE(trend.size(Trend::ProcessValue1), 3);
+    for (int k = 0; k < 3; ++k)
+        QCOMPARE(trend.at(Trend::ProcessValue1, k).value, double(k + 2));
 }
 
 // What one read brought is in the file when the read has been handled, before anything else

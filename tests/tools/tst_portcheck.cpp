@@ -121,6 +121,8 @@ class TestPortCheck : public QObject
 private slots:
     void situations_data();
     void situations();
+    void exitStatus_data();
+    void exitStatus();
     void modemManagerRule();
     void realRunOverAPtyLink();
 };
@@ -299,6 +301,23 @@ void TestPortCheck::situations()
                  qPrintable(u"unexpected: "_s + piece + u"\n"_s + report.text));
     QCOMPARE(report.problems, problems);
     QCOMPARE(problemLines(report.text).size(), problems);
+}
+
+// 2 means bad usage: any number of problems is 1.
+void TestPortCheck::exitStatus_data()
+{
+    QTest::addColumn<int>("problems");
+    QTest::addColumn<int>("status");
+    QTest::newRow("nothing in the way") << 0 << 0;
+    QTest::newRow("one thing") << 1 << 1;
+    QTest::newRow("two things") << 2 << 1;
+}
+
+void TestPortCheck::exitStatus()
+{
+    QFETCH(int, problems);
+    QFETCH(int, status);
+    QCOMPARE(checkExitStatus({u"..."_s, problems}), status);
 }
 
 // Without the board's USB identity the rule names the node; with it, the board wherever

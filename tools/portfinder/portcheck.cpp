@@ -234,6 +234,11 @@ void checkPort(const PortSources &sources, const System &sys, const PortEntry &e
 
 } // namespace
 
+int checkExitStatus(const PortCheckReport &report)
+{
+    return report.problems == 0 ? 0 : 1;
+}
+
 QString modemManagerRule(std::optional<quint16> vendorId, std::optional<quint16> productId,
                          const QString &device)
 {

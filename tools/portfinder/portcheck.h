@@ -68,6 +68,10 @@ struct PortCheckReport {
 PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &system,
                            std::optional<int> number);
 
+// The exit status for a check: 0 when nothing was found in the way, 1 otherwise (2 is
+// left for bad usage, whatever the count).
+int checkExitStatus(const PortCheckReport &report);
+
 // The udev rule that makes ModemManager leave a board alone.
 QString modemManagerRule(std::optional<quint16> vendorId, std::optional<quint16> productId,
                          const QString &device);

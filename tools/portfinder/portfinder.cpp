@@ -88,7 +88,7 @@ int main(int argc, char **argv)
 #ifdef Q_OS_LINUX
         const PortCheckReport report = checkPorts(sources, currentPortCheckSystem(), number);
         out << report.text;
-        return report.problems == 0 ? 0 : 1;
+        return checkExitStatus(report);
 #else
         out << "--check looks at Linux device nodes, groups and services; it has nothing to "
                "look at here.\n";

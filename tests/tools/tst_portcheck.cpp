@@ -22,6 +22,7 @@ struct FakeMachine {
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
     QHash<qint64, QString> processes;
     QHash<QString, QList<qint64>> holders;
+    int unseen = 0; // processes whose open files cannot be looked at, for every device
     QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
     QStringList running;
     QStringList brlttyRules;
@@ -57,10 +58,11 @@ struct FakeMachine {
         s.userName = [](uint uid) {
             return QHash<uint, QString>{{0, u"root"_s}, {1000, u"alice"_s}}.value(uid);
         };
-        s.holders = [h = holders, p = processes](const QString &d) {
-            QList<PortCheckSystem::Process> out;
+        s.holders = [h = holders, p = processes, u = unseen](const QString &d) {
+            PortCheckSystem::Holders out;
             for (qint64 pid : h.value(d))
-                out.append({pid, p.value(pid)});
+                out.processes.append({pid, p.value(pid)});
+            out.unseen = u;
             return out;
         };
         s.locks = [l = locks](const QString &d) {
@@ -205,6 +207,31 @@ void TestPortCheck::situations_data()
             << QStringList{u"lock file /var/lock/LCK..ttyACM0 names no process: if no program "
                            u"uses the port, remove it: rm /var/lock/LCK..ttyACM0"_s}
             << QStringList{} << 1;
+    }
+    {
+        FakeMachine m = uno();
+        m.unseen = 3;
+        const QString unseen = u"  3 programs of other users could not be looked at, and one "
+                               u"may hold the port: sudo fuser -v /dev/ttyACM0 shows every "
+                               u"holder (or run this check with sudo).\n"_s;
+        QTest::newRow("other users' programs unseen: not called clear")
+            << m << 65
+            << QStringList{unseen, u"Nothing found in the way among what could be seen. "_s}
+            << QStringList{nothing} << 0;
+        m.unseen = 1;
+        QTest::newRow("one other user's program unseen")
+            << m << 65 << QStringList{u"  1 program of another user could not be looked at"_s}
+            << QStringList{nothing} << 0;
+        m.unseen = 3;
+        m.processes = {{4242, u"serialmon"_s}};
+        m.holders.insert(u"/dev/ttyACM0"_s, {4242});
+        QTest::newRow("unseen programs beside a seen holder")
+            << m << 65 << QStringList{unseen, u"1 thing in the way.\n"_s}
+            << QStringList{u"Nothing found"_s} << 1;
+        m.holders.clear();
+        m.me = {0, u"root"_s, {0}, {0}};
+        QTest::newRow("root sees every program")
+            << m << 65 << QStringList{nothing} << QStringList{u"could not be looked at"_s} << 0;
     }
     {
         FakeMachine m = uno();
@@ -361,7 +388,11 @@ void TestPortCheck::realRunOverAPtyLink()
 
     int status = -1;
     QString out = check(&status);
-    QVERIFY2(out.contains(u"Nothing found in the way."_s), qPrintable(out));
+    // As a plain user other users' programs are not seen, and the line says so.
+    QVERIFY2(out.contains(::getuid() == 0
+                              ? u"Nothing found in the way."_s
+                              : u"Nothing found in the way among what could be seen."_s),
+             qPrintable(out));
     QVERIFY2(out.contains(u" (through ports/com1)\n"_s), qPrintable(out));
     QCOMPARE(status, 0);
 

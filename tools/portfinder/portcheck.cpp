@@ -34,12 +34,16 @@ public:
         m_text += QStringLiteral("  In the way: ") + line + QLatin1Char('\n');
         ++m_problems;
     }
+    // Something could not be looked at: "nothing found" holds only for what could be.
+    void unseen() { m_unseen = true; }
+    bool anyUnseen() const { return m_unseen; }
     int problems() const { return m_problems; }
     PortCheckReport done() const { return {m_text, m_problems}; }
 
 private:
     QString m_text;
     int m_problems = 0;
+    bool m_unseen = false;
 };
 
 // Who may open the node, and when the user may not, why and the fix.
@@ -89,8 +93,9 @@ void checkAccess(const System &sys, const QString &device, const System::Node &n
 
 void checkHolders(const System &sys, const QString &device, Report &out)
 {
+    const System::Holders holders = sys.holders(device);
     QSet<qint64> named;
-    for (const System::Process &p : sys.holders(device)) {
+    for (const System::Process &p : holders.processes) {
         named.insert(p.pid);
         out.trouble(QStringLiteral("%1 (PID %2) holds it open: close that program (a serial "
                                    "monitor, an upload still running, a second panel) or "
@@ -131,6 +136,21 @@ void checkHolders(const System &sys, const QString &device, Report &out)
                             .arg(lock.pid)
                             .arg(rm));
         }
+    }
+    // Root sees every process; anyone else may miss what another user's program holds.
+    // Opening the port to find out would reset the board, so this is only said.
+    if (holders.unseen > 0 && sys.identity.uid != 0) {
+        out.unseen();
+        out.info(holders.unseen == 1
+                     ? QStringLiteral("  1 program of another user could not be looked at, and "
+                                      "it may hold the port: sudo fuser -v %1 shows every "
+                                      "holder (or run this check with sudo).")
+                           .arg(device)
+                     : QStringLiteral("  %1 programs of other users could not be looked at, and "
+                                      "one may hold the port: sudo fuser -v %2 shows every "
+                                      "holder (or run this check with sudo).")
+                           .arg(holders.unseen)
+                           .arg(device));
     }
 }
 
@@ -282,9 +302,11 @@ PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &sy
                                    "lists every number)"));
     }
     if (out.problems() == 0)
-        out.info(QStringLiteral("Nothing found in the way. Opening the port resets most boards: "
-                                "the first I? goes unanswered, and the panel's next search, "
-                                "2.5 s later, finds the board."));
+        out.info(
+            QStringLiteral("Nothing found in the way%1. Opening the port resets most "
+                           "boards: the first I? goes unanswered, and the panel's next "
+                           "search, 2.5 s later, finds the board.")
+                .arg(out.anyUnseen() ? QStringLiteral(" among what could be seen") : QString()));
     else
         out.info(out.problems() == 1 ? QStringLiteral("1 thing in the way.")
                                      : QStringLiteral("%1 things in the way.").arg(out.problems()));

@@ -47,9 +47,15 @@ struct PortCheckSystem {
     Identity identity;
     std::function<QString(uint gid)> groupName;
     std::function<QString(uint uid)> userName;
-    // Processes that hold the device open, except the other end of a pseudo-terminal
-    // (the program that plays the board).
-    std::function<QList<Process>(const QString &device)> holders;
+    struct Holders {
+        // Processes that hold the device open, except the other end of a pseudo-terminal
+        // (the program that plays the board).
+        QList<Process> processes;
+        // Processes whose open files could not be looked at (other users', unless root):
+        // any of them may hold the device too.
+        int unseen = 0;
+    };
+    std::function<Holders(const QString &device)> holders;
     std::function<QList<LockFile>(const QString &device)> locks;
     std::function<std::optional<QString>(qint64 pid)> processName; // empty: not running
     std::function<bool(const QString &name)> running;              // a process of that name

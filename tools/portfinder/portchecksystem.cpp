@@ -7,6 +7,7 @@
 #include <QSet>
 
 #ifdef Q_OS_LINUX
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -63,7 +64,7 @@ std::optional<int> ptyIndex(qint64 pid, const char *fd)
     return std::nullopt;
 }
 
-QList<PortCheckSystem::Process> holdersOf(const QString &device)
+PortCheckSystem::Holders holdersOf(const QString &device)
 {
     struct stat target {
     };
@@ -75,15 +76,21 @@ QList<PortCheckSystem::Process> holdersOf(const QString &device)
     if (device.startsWith(QLatin1String("/dev/pts/")))
         ptsIndex = device.mid(9).toInt();
 
-    QList<PortCheckSystem::Process> out;
+    PortCheckSystem::Holders out;
     const qint64 self = ::getpid();
     for (const qint64 pid : processIds()) {
         if (pid == self)
             continue;
         const QByteArray fdDir = QStringLiteral("/proc/%1/fd").arg(pid).toLocal8Bit();
         DIR *dir = ::opendir(fdDir.constData());
-        if (!dir)
-            continue; // another user's process: only its lock file can tell
+        if (!dir) {
+            // Another user's process (or one that has just ended). Kernel threads and
+            // zombies, with no command line, hold nothing.
+            if ((errno == EACCES || errno == EPERM) &&
+                !readSmallFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).isEmpty())
+                ++out.unseen;
+            continue;
+        }
         bool holds = false;
         bool isOtherEnd = false;
         while (const dirent *d = ::readdir(dir)) {
@@ -102,7 +109,7 @@ QList<PortCheckSystem::Process> holdersOf(const QString &device)
         }
         ::closedir(dir);
         if (holds && !isOtherEnd)
-            out.append({pid, nameOf(pid).value_or(QStringLiteral("?"))});
+            out.processes.append({pid, nameOf(pid).value_or(QStringLiteral("?"))});
     }
     return out;
 }
@@ -278,7 +285,7 @@ PortCheckSystem currentPortCheckSystem()
     s.node = [](const QString &) { return std::optional<PortCheckSystem::Node>(); };
     s.groupName = [](uint) { return QString(); };
     s.userName = [](uint) { return QString(); };
-    s.holders = [](const QString &) { return QList<PortCheckSystem::Process>(); };
+    s.holders = [](const QString &) { return PortCheckSystem::Holders(); };
     s.locks = [](const QString &) { return QList<PortCheckSystem::LockFile>(); };
     s.processName = [](qint64) { return std::optional<QString>(); };
     s.running = [](const QString &) { return false; };

@@ -181,27 +181,49 @@ void TestPortCheck::situations_data()
         FakeMachine m = uno();
         m.processes = {{4242, u"serialmon"_s}, {4243, u"uploader"_s}};
         m.holders.insert(u"/dev/ttyACM0"_s, {4242});
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4242, 1000}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4242, 1000, {}}};
         QTest::newRow("held, and its own lock not named twice")
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open: close"_s}
             << QStringList{u"LCK"_s} << 1;
         m.holders.clear();
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, {}}};
         QTest::newRow("locked by another user's process")
             << m << 65
             << QStringList{u"held by another user's process uploader (PID 4243), which "
                            u"locked it in /run/lock/LCK..ttyACM0"_s}
             << QStringList{} << 1;
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 1000}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 1000, {}}};
         QTest::newRow("own stale lock")
             << m << 65
             << QStringList{u"A stale lock file /run/lock/LCK..ttyACM0 is left from PID 999"_s,
                            nothing}
             << QStringList{} << 0;
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 0}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 0, {}}};
         QTest::newRow("another user's stale lock")
             << m << 65 << QStringList{u"sudo rm /run/lock/LCK..ttyACM0"_s} << QStringList{} << 1;
-        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 0, 1000}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 1000, u"pwmpanel"_s}};
+        QTest::newRow("own lock whose PID another program took since")
+            << m << 65
+            << QStringList{u"A stale lock file /run/lock/LCK..ttyACM0 is left from PID 4243, "
+                           u"which has ended (the PID now belongs to uploader, not pwmpanel); "
+                           u"the panel removes it itself."_s,
+                           nothing}
+            << QStringList{u"held by"_s} << 0;
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, u"/opt/pwm/pwmpanel"_s}};
+        QTest::newRow("another user's lock whose PID another program took since")
+            << m << 65
+            << QStringList{u"stale lock file /run/lock/LCK..ttyACM0 from PID 4243, which has "
+                           u"ended (the PID now belongs to uploader, not /opt/pwm/pwmpanel), "
+                           u"and it is not yours: sudo rm /run/lock/LCK..ttyACM0"_s}
+            << QStringList{u"held by"_s} << 1;
+        m.processes.insert(4244, u"pwmpanel-virtua"_s); // the kernel keeps 15 characters
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4244, 1000, u"pwmpanel-virtualboard"_s}};
+        QTest::newRow("lock by a long name, the process's cut short")
+            << m << 65
+            << QStringList{u"held by pwmpanel-virtua (PID 4244), which locked it in "
+                           u"/run/lock/LCK..ttyACM0"_s}
+            << QStringList{u"stale"_s} << 1;
+        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 0, 1000, {}}};
         QTest::newRow("lock naming no process")
             << m << 65
             << QStringList{u"lock file /var/lock/LCK..ttyACM0 names no process: if no program "

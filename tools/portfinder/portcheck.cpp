@@ -91,6 +91,18 @@ void checkAccess(const System &sys, const QString &device, const System::Node &n
     }
 }
 
+// Whether the process now running as a lock's PID is the program that wrote the lock.
+// The kernel keeps the first 15 characters of a process's name, so only those count. A
+// lock without a name (older formats) is taken to be the running process's.
+bool sameProgram(const QString &running, const QString &locked)
+{
+    constexpr qsizetype CommLength = 15;
+    if (locked.isEmpty())
+        return true;
+    return QStringView(running).left(CommLength) ==
+           QStringView(QFileInfo(locked).fileName()).left(CommLength);
+}
+
 void checkHolders(const System &sys, const QString &device, Report &out)
 {
     const System::Holders holders = sys.holders(device);
@@ -108,6 +120,11 @@ void checkHolders(const System &sys, const QString &device, Report &out)
             continue;
         const std::optional<QString> name =
             lock.pid > 0 ? sys.processName(lock.pid) : std::optional<QString>();
+        // The PID taken by another program since: the locking one has ended all the same.
+        const QString reused =
+            name && !sameProgram(*name, lock.program)
+                ? QStringLiteral(" (the PID now belongs to %1, not %2)").arg(*name, lock.program)
+                : QString();
         const QString rm = lock.owner == sys.identity.uid || sys.identity.uid == 0
                                ? QStringLiteral("rm ")
                                : QStringLiteral("sudo rm ");
@@ -115,7 +132,7 @@ void checkHolders(const System &sys, const QString &device, Report &out)
             out.trouble(QStringLiteral("lock file %1 names no process: if no program uses the "
                                        "port, remove it: %2%1")
                             .arg(lock.path, rm));
-        } else if (name) {
+        } else if (name && reused.isEmpty()) {
             const QString whose = lock.owner == sys.identity.uid
                                       ? QString()
                                       : QStringLiteral("another user's process ");
@@ -126,15 +143,16 @@ void checkHolders(const System &sys, const QString &device, Report &out)
                             .arg(lock.path));
         } else if (lock.owner == sys.identity.uid) {
             out.info(QStringLiteral("  A stale lock file %1 is left from PID %2, which has "
-                                    "ended; the panel removes it itself.")
+                                    "ended%3; the panel removes it itself.")
                          .arg(lock.path)
-                         .arg(lock.pid));
+                         .arg(lock.pid)
+                         .arg(reused));
         } else {
-            out.trouble(QStringLiteral("stale lock file %1 from PID %2, which has ended, and "
-                                       "it is not yours: %3%1")
+            out.trouble(QStringLiteral("stale lock file %1 from PID %2, which has ended%3, and "
+                                       "it is not yours: %4%1")
                             .arg(lock.path)
                             .arg(lock.pid)
-                            .arg(rm));
+                            .arg(reused, rm));
         }
     }
     // Root sees every process; anyone else may miss what another user's program holds.

@@ -35,6 +35,7 @@ struct PortCheckSystem {
         QString path;
         qint64 pid = 0; // 0: no process id could be read from it
         uint owner = 0;
+        QString program; // the locking program's name, its second line; empty: none there
     };
     struct UsbAdapter {
         QString usbPath; // the USB device's name under /sys/bus/usb/devices, e.g. 1-2

@@ -133,13 +133,16 @@ QList<PortCheckSystem::LockFile> locksOf(const QString &device)
             if (!info.exists() || seen.contains(info.canonicalFilePath()))
                 continue;
             seen.insert(info.canonicalFilePath());
-            PortCheckSystem::LockFile lock{info.filePath(), 0, info.ownerId()};
+            PortCheckSystem::LockFile lock{info.filePath(), 0, info.ownerId(), {}};
             const QByteArray data = readSmallFile(info.filePath());
+            const QList<QByteArray> lines = data.split('\n');
             bool ok = false;
-            const qint64 pid = data.split('\n').value(0).trimmed().toLongLong(&ok);
-            if (ok && pid > 0)
+            const qint64 pid = lines.value(0).trimmed().toLongLong(&ok);
+            if (ok && pid > 0) {
                 lock.pid = pid;
-            else if (data.size() == 4) // the old binary form
+                // Qt's lock files name the program on the second line; others leave it out.
+                lock.program = QString::fromUtf8(lines.value(1).trimmed());
+            } else if (data.size() == 4) // the old binary form
                 lock.pid = *reinterpret_cast<const qint32 *>(data.constData());
             out << lock;
         }

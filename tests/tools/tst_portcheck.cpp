@@ -22,6 +22,7 @@ struct FakeMachine {
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
     QHash<qint64, QString> processes;
     QHash<QString, QList<qint64>> holders;
+    int unseen = 0; // processes whose open files cannot be looked at, for every device
     QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
     QStringList running;
     QStringList brlttyRules;
@@ -57,10 +58,11 @@ struct FakeMachine {
         s.userName = [](uint uid) {
             return QHash<uint, QString>{{0, u"root"_s}, {1000, u"alice"_s}}.value(uid);
         };
-        s.holders = [h = holders, p = processes](const QString &d) {
-            QList<PortCheckSystem::Process> out;
+        s.holders = [h = holders, p = processes, u = unseen](const QString &d) {
+            PortCheckSystem::Holders out;
             for (qint64 pid : h.value(d))
-                out.append({pid, p.value(pid)});
+                out.processes.append({pid, p.value(pid)});
+            out.unseen = u;
             return out;
         };
         s.locks = [l = locks](const QString &d) {
@@ -121,6 +123,8 @@ class TestPortCheck : public QObject
 private slots:
     void situations_data();
     void situations();
+    void exitStatus_data();
+    void exitStatus();
     void modemManagerRule();
     void realRunOverAPtyLink();
 };
@@ -177,32 +181,68 @@ void TestPortCheck::situations_data()
         FakeMachine m = uno();
         m.processes = {{4242, u"serialmon"_s}, {4243, u"uploader"_s}};
         m.holders.insert(u"/dev/ttyACM0"_s, {4242});
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4242, 1000}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4242, 1000, {}}};
         QTest::newRow("held, and its own lock not named twice")
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open: close"_s}
             << QStringList{u"LCK"_s} << 1;
         m.holders.clear();
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, {}}};
         QTest::newRow("locked by another user's process")
             << m << 65
             << QStringList{u"held by another user's process uploader (PID 4243), which "
                            u"locked it in /run/lock/LCK..ttyACM0"_s}
             << QStringList{} << 1;
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 1000}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 1000, {}}};
         QTest::newRow("own stale lock")
             << m << 65
             << QStringList{u"A stale lock file /run/lock/LCK..ttyACM0 is left from PID 999"_s,
                            nothing}
             << QStringList{} << 0;
-        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 0}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 0, {}}};
         QTest::newRow("another user's stale lock")
             << m << 65 << QStringList{u"sudo rm /run/lock/LCK..ttyACM0"_s} << QStringList{} << 1;
-        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 0, 1000}};
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 1000, u"pwmpanel"_s}};
+        QTest::newRow("own lock whose PID another program took since")
+            << m << 65
+            << QStringList{u"A stale lock file /run/lock/LCK..ttyACM0 is left from PID 4243, "
+                           u"which has ended (the PID now belongs to uploader, not pwmpanel); "
+                           u"the panel removes it itself."_s,
+                           nothing}
+            << QStringList{u"held by"_s} << 0;
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, u"/opt/pwm/pwmpanel"_s}};
+        QTest::newRow("another user's lock whose PID another program took since")
+            << m << 65
+            << QStringList{u"stale lock file /run/lock/LCK..ttyACM0 from PID 4243, which has "
+                           u"ended (the PID now belongs to uploader, not /opt/pwm/pwmpanel), "
+                           u"and it is not yours: sudo rm /run/lock/LCK..ttyACM0"_s}
+            << QStringList{u"held by"_s} << 1;
+        m.processes.insert(4244, u"pwmpanel-virtua"_s); // the kernel keeps 15 characters
+        m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4244, 1000, u"pwmpanel-virtualboard"_s}};
+        QTest::newRow("lock by a long name, the process's cut short")
+            << m << 65
+            << QStringList{u"held by pwmpanel-virtua (PID 4244), which locked it in "
+                           u"/run/lock/LCK..ttyACM0"_s}
+            << QStringList{u"stale"_s} << 1;
+        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 0, 1000, {}}};
         QTest::newRow("lock naming no process")
             << m << 65
             << QStringList{u"lock file /var/lock/LCK..ttyACM0 names no process: if no program "
                            u"uses the port, remove it: rm /var/lock/LCK..ttyACM0"_s}
             << QStringList{} << 1;
+    }
+    {
+        FakeMachine m = uno();
+        m.unseen = 3;
+        QTest::newRow("other users' programs unseen: not called clear")
+            << m << 65
+            << QStringList{u"  3 programs of other users could not be looked at, and one may "
+                           u"hold the port: sudo fuser -v /dev/ttyACM0 shows every holder (or "
+                           u"run this check with sudo).\n"_s,
+                           u"Nothing found in the way among what could be seen. "_s}
+            << QStringList{nothing} << 0;
+        m.me = {0, u"root"_s, {0}, {0}};
+        QTest::newRow("root sees every program")
+            << m << 65 << QStringList{nothing} << QStringList{u"could not be looked at"_s} << 0;
     }
     {
         FakeMachine m = uno();
@@ -301,6 +341,23 @@ void TestPortCheck::situations()
     QCOMPARE(problemLines(report.text).size(), problems);
 }
 
+// 2 means bad usage: any number of problems is 1.
+void TestPortCheck::exitStatus_data()
+{
+    QTest::addColumn<int>("problems");
+    QTest::addColumn<int>("status");
+    QTest::newRow("nothing in the way") << 0 << 0;
+    QTest::newRow("one thing") << 1 << 1;
+    QTest::newRow("two things") << 2 << 1;
+}
+
+void TestPortCheck::exitStatus()
+{
+    QFETCH(int, problems);
+    QFETCH(int, status);
+    QCOMPARE(checkExitStatus({u"..."_s, problems}), status);
+}
+
 // Without the board's USB identity the rule names the node; with it, the board wherever
 // it is plugged in.
 void TestPortCheck::modemManagerRule()
@@ -342,7 +399,11 @@ void TestPortCheck::realRunOverAPtyLink()
 
     int status = -1;
     QString out = check(&status);
-    QVERIFY2(out.contains(u"Nothing found in the way."_s), qPrintable(out));
+    // As a plain user other users' programs are not seen, and the line says so.
+    QVERIFY2(out.contains(::getuid() == 0
+                              ? u"Nothing found in the way."_s
+                              : u"Nothing found in the way among what could be seen."_s),
+             qPrintable(out));
     QVERIFY2(out.contains(u" (through ports/com1)\n"_s), qPrintable(out));
     QCOMPARE(status, 0);
 

@@ -34,12 +34,16 @@ public:
         m_text += QStringLiteral("  In the way: ") + line + QLatin1Char('\n');
         ++m_problems;
     }
+    // Something could not be looked at: "nothing found" holds only for what could be.
+    void unseen() { m_unseen = true; }
+    bool anyUnseen() const { return m_unseen; }
     int problems() const { return m_problems; }
     PortCheckReport done() const { return {m_text, m_problems}; }
 
 private:
     QString m_text;
     int m_problems = 0;
+    bool m_unseen = false;
 };
 
 // Who may open the node, and when the user may not, why and the fix.
@@ -87,10 +91,23 @@ void checkAccess(const System &sys, const QString &device, const System::Node &n
     }
 }
 
+// Whether the process now running as a lock's PID is the program that wrote the lock.
+// The kernel keeps the first 15 characters of a process's name, so only those count. A
+// lock without a name (older formats) is taken to be the running process's.
+bool sameProgram(const QString &running, const QString &locked)
+{
+    constexpr qsizetype CommLength = 15;
+    if (locked.isEmpty())
+        return true;
+    return QStringView(running).left(CommLength) ==
+           QStringView(QFileInfo(locked).fileName()).left(CommLength);
+}
+
 void checkHolders(const System &sys, const QString &device, Report &out)
 {
+    const System::Holders holders = sys.holders(device);
     QSet<qint64> named;
-    for (const System::Process &p : sys.holders(device)) {
+    for (const System::Process &p : holders.processes) {
         named.insert(p.pid);
         out.trouble(QStringLiteral("%1 (PID %2) holds it open: close that program (a serial "
                                    "monitor, an upload still running, a second panel) or "
@@ -103,6 +120,11 @@ void checkHolders(const System &sys, const QString &device, Report &out)
             continue;
         const std::optional<QString> name =
             lock.pid > 0 ? sys.processName(lock.pid) : std::optional<QString>();
+        // The PID taken by another program since: the locking one has ended all the same.
+        const QString reused =
+            name && !sameProgram(*name, lock.program)
+                ? QStringLiteral(" (the PID now belongs to %1, not %2)").arg(*name, lock.program)
+                : QString();
         const QString rm = lock.owner == sys.identity.uid || sys.identity.uid == 0
                                ? QStringLiteral("rm ")
                                : QStringLiteral("sudo rm ");
@@ -110,7 +132,7 @@ void checkHolders(const System &sys, const QString &device, Report &out)
             out.trouble(QStringLiteral("lock file %1 names no process: if no program uses the "
                                        "port, remove it: %2%1")
                             .arg(lock.path, rm));
-        } else if (name) {
+        } else if (name && reused.isEmpty()) {
             const QString whose = lock.owner == sys.identity.uid
                                       ? QString()
                                       : QStringLiteral("another user's process ");
@@ -121,16 +143,32 @@ void checkHolders(const System &sys, const QString &device, Report &out)
                             .arg(lock.path));
         } else if (lock.owner == sys.identity.uid) {
             out.info(QStringLiteral("  A stale lock file %1 is left from PID %2, which has "
-                                    "ended; the panel removes it itself.")
+                                    "ended%3; the panel removes it itself.")
                          .arg(lock.path)
-                         .arg(lock.pid));
+                         .arg(lock.pid)
+                         .arg(reused));
         } else {
-            out.trouble(QStringLiteral("stale lock file %1 from PID %2, which has ended, and "
-                                       "it is not yours: %3%1")
+            out.trouble(QStringLiteral("stale lock file %1 from PID %2, which has ended%3, and "
+                                       "it is not yours: %4%1")
                             .arg(lock.path)
                             .arg(lock.pid)
-                            .arg(rm));
+                            .arg(reused, rm));
         }
+    }
+    // Root sees every process; anyone else may miss what another user's program holds.
+    // Opening the port to find out would reset the board, so this is only said.
+    if (holders.unseen > 0 && sys.identity.uid != 0) {
+        out.unseen();
+        out.info(holders.unseen == 1
+                     ? QStringLiteral("  1 program of another user could not be looked at, and "
+                                      "it may hold the port: sudo fuser -v %1 shows every "
+                                      "holder (or run this check with sudo).")
+                           .arg(device)
+                     : QStringLiteral("  %1 programs of other users could not be looked at, and "
+                                      "one may hold the port: sudo fuser -v %2 shows every "
+                                      "holder (or run this check with sudo).")
+                           .arg(holders.unseen)
+                           .arg(device));
     }
 }
 
@@ -234,6 +272,11 @@ void checkPort(const PortSources &sources, const System &sys, const PortEntry &e
 
 } // namespace
 
+int checkExitStatus(const PortCheckReport &report)
+{
+    return report.problems == 0 ? 0 : 1;
+}
+
 QString modemManagerRule(std::optional<quint16> vendorId, std::optional<quint16> productId,
                          const QString &device)
 {
@@ -277,9 +320,11 @@ PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &sy
                                    "lists every number)"));
     }
     if (out.problems() == 0)
-        out.info(QStringLiteral("Nothing found in the way. Opening the port resets most boards: "
-                                "the first I? goes unanswered, and the panel's next search, "
-                                "2.5 s later, finds the board."));
+        out.info(
+            QStringLiteral("Nothing found in the way%1. Opening the port resets most "
+                           "boards: the first I? goes unanswered, and the panel's next "
+                           "search, 2.5 s later, finds the board.")
+                .arg(out.anyUnseen() ? QStringLiteral(" among what could be seen") : QString()));
     else
         out.info(out.problems() == 1 ? QStringLiteral("1 thing in the way.")
                                      : QStringLiteral("%1 things in the way.").arg(out.problems()));

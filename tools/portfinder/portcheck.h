@@ -35,6 +35,7 @@ struct PortCheckSystem {
         QString path;
         qint64 pid = 0; // 0: no process id could be read from it
         uint owner = 0;
+        QString program; // the locking program's name, its second line; empty: none there
     };
     struct UsbAdapter {
         QString usbPath; // the USB device's name under /sys/bus/usb/devices, e.g. 1-2
@@ -47,9 +48,15 @@ struct PortCheckSystem {
     Identity identity;
     std::function<QString(uint gid)> groupName;
     std::function<QString(uint uid)> userName;
-    // Processes that hold the device open, except the other end of a pseudo-terminal
-    // (the program that plays the board).
-    std::function<QList<Process>(const QString &device)> holders;
+    struct Holders {
+        // Processes that hold the device open, except the other end of a pseudo-terminal
+        // (the program that plays the board).
+        QList<Process> processes;
+        // Processes whose open files could not be looked at (other users', unless root):
+        // any of them may hold the device too.
+        int unseen = 0;
+    };
+    std::function<Holders(const QString &device)> holders;
     std::function<QList<LockFile>(const QString &device)> locks;
     std::function<std::optional<QString>(qint64 pid)> processName; // empty: not running
     std::function<bool(const QString &name)> running;              // a process of that name
@@ -67,6 +74,10 @@ struct PortCheckReport {
 // Never opens a USB port: ttyS nodes alone are probed, through sources.probe.
 PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &system,
                            std::optional<int> number);
+
+// The exit status for a check: 0 when nothing was found in the way, 1 otherwise (2 is
+// left for bad usage, whatever the count).
+int checkExitStatus(const PortCheckReport &report);
 
 // The udev rule that makes ModemManager leave a board alone.
 QString modemManagerRule(std::optional<quint16> vendorId, std::optional<quint16> productId,

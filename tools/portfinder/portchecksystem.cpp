@@ -7,6 +7,7 @@
 #include <QSet>
 
 #ifdef Q_OS_LINUX
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -63,7 +64,7 @@ std::optional<int> ptyIndex(qint64 pid, const char *fd)
     return std::nullopt;
 }
 
-QList<PortCheckSystem::Process> holdersOf(const QString &device)
+PortCheckSystem::Holders holdersOf(const QString &device)
 {
     struct stat target {
     };
@@ -75,15 +76,21 @@ QList<PortCheckSystem::Process> holdersOf(const QString &device)
     if (device.startsWith(QLatin1String("/dev/pts/")))
         ptsIndex = device.mid(9).toInt();
 
-    QList<PortCheckSystem::Process> out;
+    PortCheckSystem::Holders out;
     const qint64 self = ::getpid();
     for (const qint64 pid : processIds()) {
         if (pid == self)
             continue;
         const QByteArray fdDir = QStringLiteral("/proc/%1/fd").arg(pid).toLocal8Bit();
         DIR *dir = ::opendir(fdDir.constData());
-        if (!dir)
-            continue; // another user's process: only its lock file can tell
+        if (!dir) {
+            // Another user's process (or one that has just ended). Kernel threads and
+            // zombies, with no command line, hold nothing.
+            if ((errno == EACCES || errno == EPERM) &&
+                !readSmallFile(QStringLiteral("/proc/%1/cmdline").arg(pid)).isEmpty())
+                ++out.unseen;
+            continue;
+        }
         bool holds = false;
         bool isOtherEnd = false;
         while (const dirent *d = ::readdir(dir)) {
@@ -102,7 +109,7 @@ QList<PortCheckSystem::Process> holdersOf(const QString &device)
         }
         ::closedir(dir);
         if (holds && !isOtherEnd)
-            out.append({pid, nameOf(pid).value_or(QStringLiteral("?"))});
+            out.processes.append({pid, nameOf(pid).value_or(QStringLiteral("?"))});
     }
     return out;
 }
@@ -126,13 +133,16 @@ QList<PortCheckSystem::LockFile> locksOf(const QString &device)
             if (!info.exists() || seen.contains(info.canonicalFilePath()))
                 continue;
             seen.insert(info.canonicalFilePath());
-            PortCheckSystem::LockFile lock{info.filePath(), 0, info.ownerId()};
+            PortCheckSystem::LockFile lock{info.filePath(), 0, info.ownerId(), {}};
             const QByteArray data = readSmallFile(info.filePath());
+            const QList<QByteArray> lines = data.split('\n');
             bool ok = false;
-            const qint64 pid = data.split('\n').value(0).trimmed().toLongLong(&ok);
-            if (ok && pid > 0)
+            const qint64 pid = lines.value(0).trimmed().toLongLong(&ok);
+            if (ok && pid > 0) {
                 lock.pid = pid;
-            else if (data.size() == 4) // the old binary form
+                // Qt's lock files name the program on the second line; others leave it out.
+                lock.program = QString::fromUtf8(lines.value(1).trimmed());
+            } else if (data.size() == 4) // the old binary form
                 lock.pid = *reinterpret_cast<const qint32 *>(data.constData());
             out << lock;
         }
@@ -278,7 +288,7 @@ PortCheckSystem currentPortCheckSystem()
     s.node = [](const QString &) { return std::optional<PortCheckSystem::Node>(); };
     s.groupName = [](uint) { return QString(); };
     s.userName = [](uint) { return QString(); };
-    s.holders = [](const QString &) { return QList<PortCheckSystem::Process>(); };
+    s.holders = [](const QString &) { return PortCheckSystem::Holders(); };
     s.locks = [](const QString &) { return QList<PortCheckSystem::LockFile>(); };
     s.processName = [](qint64) { return std::optional<QString>(); };
     s.running = [](const QString &) { return false; };

@@ -24,8 +24,9 @@ int main(int argc, char **argv)
         "opening one resets most boards.\n"
         "--check [NUMBER] says what stands between you and the board on that port (default:\n"
         "every port with a device, and the USB serial adapters plugged in), one line each,\n"
-        "with the fix; exit status 0 when nothing is in the way, 1 otherwise. It opens no\n"
-        "USB port, writes nothing and needs no root."));
+        "with the fix; exit status 0 when nothing is found in the way, 1 otherwise. It opens\n"
+        "no USB port and writes nothing. Run as root it also sees what other users' programs\n"
+        "hold; otherwise it says how many it could not look at."));
     parser.addHelpOption();
     const QCommandLineOption all(QStringLiteral("all"),
                                  QStringLiteral("Also list numbers whose device is missing."));
@@ -88,7 +89,7 @@ int main(int argc, char **argv)
 #ifdef Q_OS_LINUX
         const PortCheckReport report = checkPorts(sources, currentPortCheckSystem(), number);
         out << report.text;
-        return report.problems == 0 ? 0 : 1;
+        return checkExitStatus(report);
 #else
         out << "--check looks at Linux device nodes, groups and services; it has nothing to "
                "look at here.\n";

@@ -125,6 +125,8 @@ void TestHistory::hostileTextComesBackFromCsv_data()
     QTest::newRow("quotes") << QByteArray("say \"hi\" \"\"") << u"say \"hi\" \"\""_s;
     QTest::newRow("line feeds") << QByteArray("one\ntwo\n") << u"one\ntwo\n"_s;
     QTest::newRow("carriage return") << QByteArray("x\ry") << u"x\ry"_s;
+    QTest::newRow("carriage return last") << QByteArray("x\r") << u"x\r"_s;
+    QTest::newRow("line feed alone") << QByteArray("x\ny") << u"x\ny"_s;
     QTest::newRow("markup") << QByteArray("<b>x</b><img src=/etc/passwd>") << u"<b>x</b><img src=/etc/passwd>"_s;
     QTest::newRow("control bytes") << QByteArray("\x01\x1b[31m\x7f\t", 8) << u"\x01\x1b[31m\x7f\t"_s;
     QTest::newRow("NUL") << QByteArray("a\0b", 3) << QString(u"a\0b"_s);

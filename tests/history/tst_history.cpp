@@ -7,8 +7,11 @@
 #include "support/unprivileged.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <ctime>
 
 namespace {
 
@@ -38,6 +41,8 @@ private slots:
     void hostileTextComesBackFromCsv_data();
     void hostileTextComesBackFromCsv();
     void timesAreLocalIsoWithMilliseconds();
+    void timesAreLocalWithTheirOffset_data();
+    void timesAreLocalWithTheirOffset();
     void failedSaveLeavesTheOldFile();
     void linkLinesAndCommandsAreRecordedInOrder();
     void recordingReachesTheFileBeforeTheEventLoop();
@@ -149,11 +154,12 @@ void TestHistory::hostileTextComesBackFromCsv()
     const QByteArray csv = CsvFormat::header() + CsvFormat::rows(ring, 0, ring.size());
     const QList<QStringList> rows = readCsv(csv);
     QCOMPARE(rows.size(), 3);
-    QCOMPARE(rows[0], (QStringList{u"time"_s, u"direction"_s, u"text"_s}));
-    QCOMPARE(rows[1].size(), 3);
+    QCOMPARE(rows[0], (QStringList{u"time"_s, u"direction"_s, u"text"_s, u"utc_offset"_s}));
+    QCOMPARE(rows[1].size(), 4);
     QCOMPARE(rows[1][1], u"received"_s);
     QCOMPARE(rows[1][2], read);
-    QCOMPARE(rows[2].mid(1), (QStringList{u"sent"_s, u"PV01?"_s}));
+    QVERIFY(QRegularExpression(u"^[+-]\\d\\d:\\d\\d$"_s).match(rows[1][3]).hasMatch());
+    QCOMPARE(rows[2].mid(1), (QStringList{u"sent"_s, u"PV01?"_s, rows[1][3]}));
 }
 
 // Each row's time is the entry's local time to the millisecond, also across a second
@@ -170,6 +176,47 @@ void TestHistory::timesAreLocalIsoWithMilliseconds()
     }
 }
 
+void TestHistory::timesAreLocalWithTheirOffset_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QDateTime>("utc");
+    QTest::addColumn<QStringList>("read"); // time and offset
+    const QDate autumnChange(2026, 10, 25);
+    QTest::newRow("02:30 in Berlin before the clocks go back")
+        << QByteArray("Europe/Berlin") << QDateTime(autumnChange, QTime(0, 30), Qt::UTC)
+        << QStringList{u"2026-10-25T02:30:00.000"_s, u"+02:00"_s};
+    QTest::newRow("02:30 in Berlin again after")
+        << QByteArray("Europe/Berlin") << QDateTime(autumnChange, QTime(1, 30), Qt::UTC)
+        << QStringList{u"2026-10-25T02:30:00.000"_s, u"+01:00"_s};
+    QTest::newRow("half an hour off")
+        << QByteArray("Asia/Kolkata") << QDateTime(QDate(2026, 12, 7), QTime(12, 35, 31, 42), Qt::UTC)
+        << QStringList{u"2026-12-07T18:05:31.042"_s, u"+05:30"_s};
+    QTest::newRow("behind UTC, the day before")
+        << QByteArray("America/New_York") << QDateTime(QDate(2026, 1, 1), QTime(4, 59, 59, 999), Qt::UTC)
+        << QStringList{u"2025-12-31T23:59:59.999"_s, u"-05:00"_s};
+}
+
+// The time the clock on the wall showed, and its offset, which tells apart the hour that
+// repeats in autumn.
+void TestHistory::timesAreLocalWithTheirOffset()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QDateTime, utc);
+    QFETCH(QStringList, read);
+
+    const QByteArray oldZone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    HistoryRing ring;
+    ring.append(HistoryRing::Direction::Received, "PV01=1", utc.toMSecsSinceEpoch());
+    const QList<QStringList> rows = readCsv(CsvFormat::rows(ring, 0, ring.size()));
+    hadZone ? qputenv("TZ", oldZone) : qunsetenv("TZ");
+    tzset();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE((QStringList{rows[0].value(0), rows[0].value(3)}), read);
+}
+
 void TestHistory::failedSaveLeavesTheOldFile()
 {
     QTemporaryDir dir;
@@ -179,7 +226,8 @@ void TestHistory::failedSaveLeavesTheOldFile()
     QString error;
     QVERIFY(CsvFormat::save(ring, path, &error));
     const QByteArray saved = fileBytes(path);
-    QVERIFY(saved.startsWith(CsvFormat::header()) && saved.endsWith(",received,first\r\n"));
+    QVERIFY(saved.startsWith(CsvFormat::header()));
+    QCOMPARE(readCsv(saved).constLast().mid(1, 2), (QStringList{u"received"_s, u"first"_s}));
 
     ring.append(HistoryRing::Direction::Received, "second", 2);
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
@@ -244,12 +292,12 @@ void TestHistory::recordingReachesTheFileBeforeTheEventLoop()
     f.serial.feedNow("a,b\rline 2\r");
     QList<QStringList> rows = readCsv(fileBytes(path));
     QCOMPARE(rows.size(), 5);
-    QCOMPARE(rows[3].mid(1), (QStringList{u"received"_s, u"a,b"_s}));
+    QCOMPARE(rows[3].mid(1, 2), (QStringList{u"received"_s, u"a,b"_s}));
 
     QByteArray inPause;
     f.pacer.actions << [&] { inPause = fileBytes(path); };
     f.s().pressPreset(1, 50);
-    QVERIFY(inPause.endsWith(",sent,SV11=50\r\n"));
+    QCOMPARE(readCsv(inPause).constLast().mid(1, 2), (QStringList{u"sent"_s, u"SV11=50"_s}));
 
     // A second recording of the same file appends, without a second header.
     Recorder again(path);
@@ -257,8 +305,8 @@ void TestHistory::recordingReachesTheFileBeforeTheEventLoop()
     again.add({1, HistoryRing::Direction::Received, "more"});
     again.flush();
     rows = readCsv(fileBytes(path));
-    QCOMPARE(rows.count(QStringList{u"time"_s, u"direction"_s, u"text"_s}), 1);
-    QCOMPARE(rows.constLast().constLast(), u"more"_s);
+    QCOMPARE(rows.count(QStringList{u"time"_s, u"direction"_s, u"text"_s, u"utc_offset"_s}), 1);
+    QCOMPARE(rows.constLast().value(2), u"more"_s);
 }
 
 void TestHistory::recordingFailureIsReportedOnce_data()

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -48,6 +49,7 @@ private slots:
     void recordingReachesTheFileBeforeTheEventLoop();
     void recordingFailureIsReportedOnce_data();
     void recordingFailureIsReportedOnce();
+    void recordingStopsWhenTheFileIsRemoved_data();
     void recordingStopsWhenTheFileIsRemoved();
 };
 
@@ -338,22 +340,37 @@ void TestHistory::recordingFailureIsReportedOnce()
     QCOMPARE(history.ring().size(), 7);
 }
 
+void TestHistory::recordingStopsWhenTheFileIsRemoved_data()
+{
+    QTest::addColumn<bool>("renamedOver"); // else removed
+    QTest::newRow("removed") << false;
+    QTest::newRow("another file renamed over it") << true;
+}
+
 void TestHistory::recordingStopsWhenTheFileIsRemoved()
 {
+    QFETCH(bool, renamedOver);
     QTemporaryDir dir;
     const QString path = dir.filePath(u"run.csv"_s);
     Recorder recorder(path);
     QSignalSpy failed(&recorder, &Recorder::failed);
     QVERIFY(recorder.open());
-    QVERIFY(QFile::remove(path));
+    const QString other = dir.filePath(u"other.csv"_s);
+    QFile otherFile(other);
+    QVERIFY(otherFile.open(QIODevice::WriteOnly) && otherFile.write("other\r\n") == 7);
+    otherFile.close();
+    if (renamedOver)
+        QCOMPARE(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+    else
+        QVERIFY(QFile::remove(path));
     QTest::qWait(1100); // the path is looked at once a second
     for (int i = 0; i < 3; ++i) {
         recorder.add({i, HistoryRing::Direction::Received, "x"});
         recorder.flush();
     }
     QCOMPARE(failed.count(), 1);
-    QVERIFY(failed[0][0].toString().contains(u"removed"_s));
-    QVERIFY(!QFile::exists(path));
+    QVERIFY(failed[0][0].toString().contains(u"removed or replaced"_s));
+    QCOMPARE(fileBytes(path), renamedOver ? QByteArray("other\r\n") : QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

@@ -3,6 +3,7 @@
 #include "support/program.h"
 #include "support/unprivileged.h"
 #include "support/boardprocess.h"
+#include "support/filesizelimit.h"
 #include "support/settingswriter.h"
 
 #include <QDir>
@@ -18,12 +19,10 @@
 
 #include <chrono>
 #include <algorithm>
-#include <csignal>
 #include <ctime>
 #include <optional>
 #include <thread>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -289,14 +288,11 @@ void TestFaults::refusedSaveKeepsTheOldFile()
     const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
                           | QFileDevice::ExeOther;
     const QFileDevice::Permissions writable = QFile::permissions(dir.path());
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit saveLimit{16, limit.rlim_max}; // smaller than any settings file
-    const auto previousXfsz = std::signal(SIGXFSZ, SIG_IGN);
     if (obstacle == u"read-only"_s)
         QVERIFY(QFile::setPermissions(dir.path(), readOnly));
+    std::optional<FileSizeLimit> sizeLimit;
     if (obstacle == u"size-limit"_s)
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &saveLimit) == 0);
+        QVERIFY(sizeLimit.emplace(16).isSet()); // smaller than any settings file
     bool probeWritten = false;
     {
         std::optional<Unprivileged> user; // root would write through the permissions
@@ -306,8 +302,7 @@ void TestFaults::refusedSaveKeepsTheOldFile()
         }
         w.ui().cmdExit->click();
     }
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, previousXfsz);
+    sizeLimit.reset();
     QFile::setPermissions(dir.path(), writable);
     QVERIFY2(!probeWritten, "the read-only folder took a file: this test cannot run here");
 

@@ -3,16 +3,21 @@
 #include "history/recorder.h"
 #include "history/sessionhistory.h"
 #include "support/csvreader.h"
+#ifdef Q_OS_UNIX
+#include "support/filesizelimit.h"
+#endif
 #include "support/sessionfixture.h"
 #include "support/unprivileged.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 
 namespace {
 
@@ -301,43 +306,75 @@ void TestHistory::recordingReachesTheFileBeforeTheEventLoop()
     f.s().pressPreset(1, 50);
     QCOMPARE(readCsv(inPause).constLast().mid(1, 2), (QStringList{u"sent"_s, u"SV11=50"_s}));
 
-    // A second recording of the same file appends, without a second header.
-    Recorder again(path);
-    QVERIFY(again.open());
-    again.add({1, HistoryRing::Direction::Received, "more"});
-    again.flush();
-    rows = readCsv(fileBytes(path));
+    // Each further recording of the same file appends without a second header, on a row of its
+    // own also after a row an earlier run left torn.
+    for (const QByteArray &torn : {QByteArray(), QByteArray("2026-12-07T18:05:31.042,received,PV")}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append) && file.write(torn) == torn.size());
+        file.close();
+        const qsizetype before = readCsv(fileBytes(path)).size();
+        Recorder again(path);
+        QVERIFY(again.open());
+        again.add({1, HistoryRing::Direction::Received, "more"});
+        again.flush();
+        rows = readCsv(fileBytes(path));
+        QCOMPARE(rows.size(), before + 1);
+        QCOMPARE(rows.constLast().value(2), u"more"_s);
+    }
     QCOMPARE(rows.count(QStringList{u"time"_s, u"direction"_s, u"text"_s, u"utc_offset"_s}), 1);
-    QCOMPARE(rows.constLast().value(2), u"more"_s);
+    QCOMPARE(rows[rows.size() - 2].value(2), u"PV"_s);
 }
 
 void TestHistory::recordingFailureIsReportedOnce_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::newRow("no such folder") << u"/nonexistent-folder/run.csv"_s;
+    QTest::addColumn<QString>("path"); // a relative one in a new folder
+    QTest::addColumn<int>("sizeLimit"); // 0: none
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such folder") << u"/nonexistent-folder/run.csv"_s << 0 << u"No such file or directory"_s;
 #ifdef Q_OS_LINUX
-    QTest::newRow("full disk") << u"/dev/full"_s;
+    QTest::newRow("full disk") << u"/dev/full"_s << 0 << u"the disk is full"_s;
+#endif
+#ifdef Q_OS_UNIX
+    // The header and the first row fit, the next row only in part.
+    QTest::newRow("file full in the middle of a row") << u"run.csv"_s << 100 << u"File too large"_s;
 #endif
 }
 
-// The recording stops with one report; the lines go on into the history.
+// The recording stops with one report that says why; the lines go on into the history. What
+// is in the file is whole rows.
 void TestHistory::recordingFailureIsReportedOnce()
 {
     QFETCH(QString, path);
+    QFETCH(int, sizeLimit);
+    QFETCH(QString, reason);
     SessionFixture f;
     SessionHistory history;
     f.link.setTap(&history);
+    path = QDir(f.dir.path()).filePath(path);
     Recorder recorder(path);
     QSignalSpy failed(&recorder, &Recorder::failed);
-    QVERIFY(!recorder.open());
-    history.setRecorder(&recorder);
-    f.identify();
-    for (int i = 0; i < 5; ++i)
-        f.serial.feedNow("PV01=" + QByteArray::number(i) + '\r');
+    {
+#ifdef Q_OS_UNIX
+        std::optional<FileSizeLimit> limit;
+        if (sizeLimit > 0)
+            QVERIFY(limit.emplace(sizeLimit).isSet());
+#endif
+        QCOMPARE(recorder.open(), sizeLimit > 0);
+        history.setRecorder(&recorder);
+        f.identify();
+        for (int i = 0; i < 5; ++i)
+            f.serial.feedNow("PV01=" + QByteArray::number(i) + '\r');
+    }
     QCOMPARE(failed.count(), 1);
-    QVERIFY(failed[0][0].toString().contains(path));
+    const QString message = failed[0][0].toString();
+    QVERIFY2(message.contains(path) && message.contains(reason), qPrintable(message));
     QVERIFY(!recorder.isRecording());
     QCOMPARE(history.ring().size(), 7);
+    if (sizeLimit > 0) {
+        const QByteArray csv = fileBytes(path);
+        QVERIFY2(csv.endsWith("\r\n"), csv.constData());
+        QCOMPARE(readCsv(csv).constLast().value(2), u"I?"_s);
+    }
 }
 
 void TestHistory::recordingStopsWhenTheFileIsRemoved_data()

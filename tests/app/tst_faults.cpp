@@ -292,7 +292,7 @@ void TestFaults::refusedSaveKeepsTheOldFile()
         QVERIFY(QFile::setPermissions(dir.path(), readOnly));
     std::optional<FileSizeLimit> sizeLimit;
     if (obstacle == u"size-limit"_s)
-        QVERIFY(sizeLimit.emplace(16).isSet()); // smaller than any settings file
+        QVERIFY(sizeLimit.emplace(16).set); // smaller than any settings file
     bool probeWritten = false;
     {
         std::optional<Unprivileged> user; // root would write through the permissions

@@ -4,32 +4,25 @@
 
 #include <sys/resource.h>
 
-// A full disk, also for root, for as long as it lives: files this process (and what it starts
-// meanwhile) writes cannot grow past `bytes`. A write() across the limit writes up to it and
-// returns the part it wrote; the next one fails with EFBIG, "File too large". SIGXFSZ is
-// ignored meanwhile, so that reaching the limit does not end the process.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t bytes)
+// A full disk, also for root, while it lives: files this process (and what it starts meanwhile)
+// writes cannot grow past `bytes`. A write() across the limit writes up to it and returns that
+// part; the next fails with EFBIG. SIGXFSZ is ignored meanwhile, lest the limit end the process.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) : oldXfsz(std::signal(SIGXFSZ, SIG_IGN))
     {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldXfsz = std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{bytes, m_old.rlim_max};
-        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit limit{bytes, old.rlim_max};
+        set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
     }
     ~FileSizeLimit()
     {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldXfsz);
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldXfsz);
     }
     FileSizeLimit(const FileSizeLimit &) = delete;
     FileSizeLimit &operator=(const FileSizeLimit &) = delete;
 
-    bool isSet() const { return m_set; }
-
-private:
-    rlimit m_old{};
-    void (*m_oldXfsz)(int) = SIG_DFL;
-    bool m_set = false;
+    void (*oldXfsz)(int);
+    rlimit old{};
+    bool set = false;
 };

@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QSaveFile>
 
+#include <cstdlib>
+
 namespace {
 
 // The bytes, with every double quote doubled when the field is quoted.
@@ -28,18 +30,28 @@ void appendEscaped(QByteArray &out, QByteArrayView bytes, bool quoted)
 
 QByteArray CsvFormat::header()
 {
-    return QByteArrayLiteral("time,direction,text\r\n");
+    return QByteArrayLiteral("time,direction,text,utc_offset\r\n");
 }
 
-void CsvFormat::appendLocalTime(QByteArray &out, qint64 msecs)
+qint64 CsvFormat::seeSecond(qint64 msecs)
 {
     const qint64 second = msecs >= 0 ? msecs / 1000 : (msecs - 999) / 1000;
     if (second != m_second) {
         m_second = second;
-        m_secondText = QDateTime::fromMSecsSinceEpoch(second * 1000)
-                           .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
-                           .toLatin1();
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        m_secondText = local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+        const int offset = local.offsetFromUtc() / 60; // in minutes
+        const int hours = std::abs(offset) / 60, minutes = std::abs(offset) % 60;
+        const char text[] = {offset < 0 ? '-' : '+', char('0' + hours / 10), char('0' + hours % 10),
+                             ':', char('0' + minutes / 10), char('0' + minutes % 10)};
+        m_offsetText = QByteArray(text, sizeof text);
     }
+    return second;
+}
+
+void CsvFormat::appendLocalTime(QByteArray &out, qint64 msecs)
+{
+    const qint64 second = seeSecond(msecs);
     const int ms = int(msecs - second * 1000);
     const char fraction[] = {'.', char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10)};
     out.append(m_secondText).append(fraction, sizeof fraction);
@@ -69,7 +81,7 @@ void CsvFormat::appendRow(QByteArray &out, const HistoryRing::Entry &entry)
     out.append(entry.direction == HistoryRing::Direction::Sent ? QByteArrayView(",sent,")
                                                                : QByteArrayView(",received,"));
     appendText(out, entry.text);
-    out.append("\r\n", 2);
+    out.append(',').append(m_offsetText).append("\r\n", 2); // of the second appendLocalTime saw
 }
 
 QByteArray CsvFormat::rows(const HistoryRing &ring, qsizetype from, qsizetype to)

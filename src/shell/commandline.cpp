@@ -35,7 +35,8 @@ QString CommandLine::usage(const QString &program)
                "kept in a file named after the program, beside it.\n"
                "\n"
                "  --record FILE.csv  append every line sent and received to FILE.csv as it\n"
-               "                     happens (time, direction, text; created with a header line)\n"
+               "                     happens (time, direction, text, UTC offset; created with a\n"
+               "                     header line)\n"
                "  -h, --help         show this help\n")
         .arg(program);
 }

@@ -3,6 +3,7 @@
 #include "support/program.h"
 #include "support/unprivileged.h"
 #include "support/boardprocess.h"
+#include "support/filesizelimit.h"
 #include "support/settingswriter.h"
 
 #include <QDir>
@@ -18,12 +19,10 @@
 
 #include <chrono>
 #include <algorithm>
-#include <csignal>
 #include <ctime>
 #include <optional>
 #include <thread>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -289,14 +288,11 @@ void TestFaults::refusedSaveKeepsTheOldFile()
     const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther
                           | QFileDevice::ExeOther;
     const QFileDevice::Permissions writable = QFile::permissions(dir.path());
-    rlimit limit{};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlimit saveLimit{16, limit.rlim_max}; // smaller than any settings file
-    const auto previousXfsz = std::signal(SIGXFSZ, SIG_IGN);
     if (obstacle == u"read-only"_s)
         QVERIFY(QFile::setPermissions(dir.path(), readOnly));
+    std::optional<FileSizeLimit> sizeLimit;
     if (obstacle == u"size-limit"_s)
-        QVERIFY(setrlimit(RLIMIT_FSIZE, &saveLimit) == 0);
+        QVERIFY(sizeLimit.emplace(16).set); // smaller than any settings file
     bool probeWritten = false;
     {
         std::optional<Unprivileged> user; // root would write through the permissions
@@ -306,8 +302,7 @@ void TestFaults::refusedSaveKeepsTheOldFile()
         }
         w.ui().cmdExit->click();
     }
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, previousXfsz);
+    sizeLimit.reset();
     QFile::setPermissions(dir.path(), writable);
     QVERIFY2(!probeWritten, "the read-only folder took a file: this test cannot run here");
 
@@ -344,7 +339,7 @@ void TestFaults::recordingFromTheCommandLine()
     QVERIFY(panel.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(bench.board->commands().contains(u"SV21?"_s), 10000);
     if (file.isEmpty()) {
-        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(record).contains(",received,SV21=0\r\n"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(fileBytes(record).contains(",received,SV21=0,"), 5000);
         panel.kill();
     } else {
         panel.terminate();
@@ -355,8 +350,8 @@ void TestFaults::recordingFromTheCommandLine()
     if (file.isEmpty()) {
         QCOMPARE(reports, 0);
         const QByteArray csv = fileBytes(record);
-        QVERIFY(csv.startsWith("time,direction,text\r\n"));
-        for (const char *row : {",sent,I?\r\n", ",received,ORVIX7\r\n", ",sent,SV01?\r\n", ",received,SV11=0\r\n"})
+        QVERIFY(csv.startsWith("time,direction,text,utc_offset\r\n"));
+        for (const char *row : {",sent,I?,", ",received,ORVIX7,", ",sent,SV01?,", ",received,SV11=0,"})
             QVERIFY2(csv.contains(row), row);
     } else {
         QCOMPARE(reports, 1);

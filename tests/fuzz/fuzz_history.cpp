@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QList<QStringList> rows = readCsv(CsvFormat::header() + CsvFormat::rows(ring, 0, ring.size()));
     FUZZ_CHECK(rows.size() == ring.size() + 1);
     for (qsizetype k = 0; k < ring.size(); ++k) {
-        FUZZ_CHECK(rows[k + 1].size() == 3);
+        FUZZ_CHECK(rows[k + 1].size() == 4);
         FUZZ_CHECK(rows[k + 1][2] == EightBitText::decode(ring.at(k).text));
     }
     return 0;

@@ -4,14 +4,21 @@
 #include "history/sessionhistory.h"
 #include "history/trendplot.h"
 #include "support/csvreader.h"
+#ifdef Q_OS_LINUX
+#include "support/filesizelimit.h"
+#endif
 #include "support/sessionfixture.h"
 #include "support/unprivileged.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QSaveFile>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <ctime>
 #include <functional>
+#include <optional>
 
 using Feed = std::function<void(Trend &)>;
 Q_DECLARE_METATYPE(Feed)
@@ -49,11 +56,14 @@ private slots:
     void hostileTextComesBackFromCsv_data();
     void hostileTextComesBackFromCsv();
     void timesAreLocalIsoWithMilliseconds();
+    void timesAreLocalWithTheirOffset_data();
+    void timesAreLocalWithTheirOffset();
     void failedSaveLeavesTheOldFile();
     void linkLinesAndCommandsAreRecordedInOrder();
     void recordingReachesTheFileBeforeTheEventLoop();
     void recordingFailureIsReportedOnce_data();
     void recordingFailureIsReportedOnce();
+    void recordingStopsWhenTheFileIsRemoved_data();
     void recordingStopsWhenTheFileIsRemoved();
 };
 
@@ -258,6 +268,8 @@ void TestHistory::hostileTextComesBackFromCsv_data()
     QTest::newRow("quotes") << QByteArray("say \"hi\" \"\"") << u"say \"hi\" \"\""_s;
     QTest::newRow("line feeds") << QByteArray("one\ntwo\n") << u"one\ntwo\n"_s;
     QTest::newRow("carriage return") << QByteArray("x\ry") << u"x\ry"_s;
+    QTest::newRow("carriage return last") << QByteArray("x\r") << u"x\r"_s;
+    QTest::newRow("line feed alone") << QByteArray("x\ny") << u"x\ny"_s;
     QTest::newRow("markup") << QByteArray("<b>x</b><img src=/etc/passwd>") << u"<b>x</b><img src=/etc/passwd>"_s;
     QTest::newRow("control bytes") << QByteArray("\x01\x1b[31m\x7f\t", 8) << u"\x01\x1b[31m\x7f\t"_s;
     QTest::newRow("NUL") << QByteArray("a\0b", 3) << QString(u"a\0b"_s);
@@ -280,11 +292,11 @@ void TestHistory::hostileTextComesBackFromCsv()
     const QByteArray csv = CsvFormat::header() + CsvFormat::rows(ring, 0, ring.size());
     const QList<QStringList> rows = readCsv(csv);
     QCOMPARE(rows.size(), 3);
-    QCOMPARE(rows[0], (QStringList{u"time"_s, u"direction"_s, u"text"_s}));
-    QCOMPARE(rows[1].size(), 3);
+    QCOMPARE(rows[0], (QStringList{u"time"_s, u"direction"_s, u"text"_s, u"utc_offset"_s}));
+    QCOMPARE(rows[1].size(), 4);
     QCOMPARE(rows[1][1], u"received"_s);
     QCOMPARE(rows[1][2], read);
-    QCOMPARE(rows[2].mid(1), (QStringList{u"sent"_s, u"PV01?"_s}));
+    QCOMPARE(rows[2].mid(1), (QStringList{u"sent"_s, u"PV01?"_s, rows[1][3]}));
 }
 
 // Each row's time is the entry's local time to the millisecond, also across a second
@@ -301,6 +313,41 @@ void TestHistory::timesAreLocalIsoWithMilliseconds()
     }
 }
 
+void TestHistory::timesAreLocalWithTheirOffset_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("utc");
+    QTest::addColumn<QString>("local"); // time and offset
+    QTest::newRow("02:30 in Berlin before the clocks go back")
+        << QByteArray("Europe/Berlin") << u"2026-10-25T00:30:00Z"_s << u"2026-10-25T02:30:00.000 +02:00"_s;
+    QTest::newRow("02:30 in Berlin again after")
+        << QByteArray("Europe/Berlin") << u"2026-10-25T01:30:00Z"_s << u"2026-10-25T02:30:00.000 +01:00"_s;
+    QTest::newRow("half an hour off")
+        << QByteArray("Asia/Kolkata") << u"2026-12-07T12:35:31.042Z"_s << u"2026-12-07T18:05:31.042 +05:30"_s;
+    QTest::newRow("behind UTC, the day before")
+        << QByteArray("America/New_York") << u"2026-01-01T04:59:59.999Z"_s << u"2025-12-31T23:59:59.999 -05:00"_s;
+}
+
+// The time the clock on the wall showed, and its offset, which tells apart the hour that
+// repeats in autumn.
+void TestHistory::timesAreLocalWithTheirOffset()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, utc);
+    QFETCH(QString, local);
+    const QByteArray oldZone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    HistoryRing ring;
+    const qint64 msecs = QDateTime::fromString(utc, Qt::ISODateWithMs).toMSecsSinceEpoch();
+    ring.append(HistoryRing::Direction::Received, "PV01=1", msecs);
+    const QStringList row = readCsv(CsvFormat::rows(ring, 0, ring.size())).value(0);
+    hadZone ? qputenv("TZ", oldZone) : qunsetenv("TZ");
+    tzset();
+    QCOMPARE(row.value(0) + u' ' + row.value(3), local);
+}
+
 void TestHistory::failedSaveLeavesTheOldFile()
 {
     QTemporaryDir dir;
@@ -310,7 +357,8 @@ void TestHistory::failedSaveLeavesTheOldFile()
     QString error;
     QVERIFY(CsvFormat::save(ring, path, &error));
     const QByteArray saved = fileBytes(path);
-    QVERIFY(saved.startsWith(CsvFormat::header()) && saved.endsWith(",received,first\r\n"));
+    QVERIFY(saved.startsWith(CsvFormat::header()));
+    QCOMPARE(readCsv(saved).constLast().mid(1, 2), (QStringList{u"received"_s, u"first"_s}));
 
     ring.append(HistoryRing::Direction::Received, "second", 2);
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
@@ -394,68 +442,106 @@ void TestHistory::recordingReachesTheFileBeforeTheEventLoop()
     f.serial.feedNow("a,b\rline 2\r");
     QList<QStringList> rows = readCsv(fileBytes(path));
     QCOMPARE(rows.size(), 5);
-    QCOMPARE(rows[3].mid(1), (QStringList{u"received"_s, u"a,b"_s}));
+    QCOMPARE(rows[3].mid(1, 2), (QStringList{u"received"_s, u"a,b"_s}));
 
     QByteArray inPause;
     f.pacer.actions << [&] { inPause = fileBytes(path); };
     f.s().pressPreset(1, 50);
-    QVERIFY(inPause.endsWith(",sent,SV11=50\r\n"));
+    QCOMPARE(readCsv(inPause).constLast().mid(1, 2), (QStringList{u"sent"_s, u"SV11=50"_s}));
 
-    // A second recording of the same file appends, without a second header.
-    Recorder again(path);
-    QVERIFY(again.open());
-    again.add({1, HistoryRing::Direction::Received, "more"});
-    again.flush();
-    rows = readCsv(fileBytes(path));
-    QCOMPARE(rows.count(QStringList{u"time"_s, u"direction"_s, u"text"_s}), 1);
-    QCOMPARE(rows.constLast().constLast(), u"more"_s);
+    // Each further recording of the same file appends without a second header, on a row of its
+    // own also after a row an earlier run left torn.
+    for (const QByteArray &torn : {QByteArray(), QByteArray("2026-12-07T18:05:31.042,received,PV")}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::Append) && file.write(torn) == torn.size() && file.flush());
+        const qsizetype before = readCsv(fileBytes(path)).size();
+        Recorder again(path);
+        QVERIFY(again.open());
+        again.add({1, HistoryRing::Direction::Received, "more"});
+        again.flush();
+        rows = readCsv(fileBytes(path));
+        QCOMPARE(rows.size(), before + 1);
+        QCOMPARE(rows.constLast().value(2), u"more"_s);
+    }
+    QCOMPARE(rows.count(QStringList{u"time"_s, u"direction"_s, u"text"_s, u"utc_offset"_s}), 1);
+    QCOMPARE(rows[rows.size() - 2].value(2), u"PV"_s);
 }
 
 void TestHistory::recordingFailureIsReportedOnce_data()
 {
-    QTest::addColumn<QString>("path");
-    QTest::newRow("no such folder") << u"/nonexistent-folder/run.csv"_s;
+    QTest::addColumn<QString>("path"); // a relative one in a new folder
+    QTest::addColumn<int>("sizeLimit"); // 0: none
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no such folder") << u"/nonexistent-folder/run.csv"_s << 0 << u"No such file or directory"_s;
 #ifdef Q_OS_LINUX
-    QTest::newRow("full disk") << u"/dev/full"_s;
+    QTest::newRow("full disk") << u"/dev/full"_s << 0 << u"the disk is full"_s;
+    // The header and the first row fit, the next row only in part.
+    QTest::newRow("file full in the middle of a row") << u"run.csv"_s << 100 << u"File too large"_s;
 #endif
 }
 
-// The recording stops with one report; the lines go on into the history.
+// The recording stops with one report that says why; the lines go on into the history. What
+// is in the file is whole rows.
 void TestHistory::recordingFailureIsReportedOnce()
 {
     QFETCH(QString, path);
+    QFETCH(int, sizeLimit);
+    QFETCH(QString, reason);
     SessionFixture f;
     SessionHistory history;
     f.link.setTap(&history);
+    path = QDir(f.dir.path()).filePath(path);
     Recorder recorder(path);
     QSignalSpy failed(&recorder, &Recorder::failed);
-    QVERIFY(!recorder.open());
-    history.setRecorder(&recorder);
-    f.identify();
-    for (int i = 0; i < 5; ++i)
-        f.serial.feedNow("PV01=" + QByteArray::number(i) + '\r');
+    {
+#ifdef Q_OS_LINUX
+        std::optional<FileSizeLimit> limit;
+        if (sizeLimit > 0)
+            QVERIFY(limit.emplace(sizeLimit).set);
+#endif
+        QCOMPARE(recorder.open(), sizeLimit > 0);
+        history.setRecorder(&recorder);
+        f.identify();
+        for (int i = 0; i < 5; ++i)
+            f.serial.feedNow("PV01=" + QByteArray::number(i) + '\r');
+    }
     QCOMPARE(failed.count(), 1);
-    QVERIFY(failed[0][0].toString().contains(path));
+    const QString message = failed[0][0].toString();
+    QVERIFY2(message.contains(path) && message.contains(reason), qPrintable(message));
     QVERIFY(!recorder.isRecording());
     QCOMPARE(history.ring().size(), 7);
+    if (sizeLimit > 0) // the torn row taken back
+        QCOMPARE(readCsv(fileBytes(path)).constLast().value(2), u"I?"_s);
+}
+
+void TestHistory::recordingStopsWhenTheFileIsRemoved_data()
+{
+    QTest::addColumn<bool>("renamedOver"); // else removed
+    QTest::newRow("removed") << false;
+    QTest::newRow("another file renamed over it") << true;
 }
 
 void TestHistory::recordingStopsWhenTheFileIsRemoved()
 {
+    QFETCH(bool, renamedOver);
     QTemporaryDir dir;
     const QString path = dir.filePath(u"run.csv"_s);
     Recorder recorder(path);
     QSignalSpy failed(&recorder, &Recorder::failed);
     QVERIFY(recorder.open());
-    QVERIFY(QFile::remove(path));
+    QSaveFile other(path); // written aside, then renamed over the path
+    if (renamedOver)
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("other\r\n") == 7 && other.commit());
+    else
+        QVERIFY(QFile::remove(path));
     QTest::qWait(1100); // the path is looked at once a second
     for (int i = 0; i < 3; ++i) {
         recorder.add({i, HistoryRing::Direction::Received, "x"});
         recorder.flush();
     }
     QCOMPARE(failed.count(), 1);
-    QVERIFY(failed[0][0].toString().contains(u"removed"_s));
-    QVERIFY(!QFile::exists(path));
+    QVERIFY(failed[0][0].toString().contains(u"removed or replaced"_s));
+    QCOMPARE(fileBytes(path), renamedOver ? QByteArray("other\r\n") : QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestHistory)

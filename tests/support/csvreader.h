@@ -6,7 +6,8 @@
 #include <QStringList>
 
 // A reader of CSV as spreadsheets and scripting languages read it: fields separated by
-// commas, a quoted field may hold commas, CR, LF and doubled quotes.
+// commas, a quoted field may hold commas, CR, LF and doubled quotes; outside quotes a row
+// ends with CR LF, a lone CR or a lone LF.
 inline QList<QStringList> readCsv(const QByteArray &utf8)
 {
     const QString text = QString::fromUtf8(utf8);
@@ -28,11 +29,11 @@ inline QList<QStringList> readCsv(const QByteArray &utf8)
         } else if (c == u',') {
             row << std::exchange(field, {});
             wasQuoted = false;
-        } else if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+        } else if (c == u'\r' || c == u'\n') {
             row << std::exchange(field, {});
             rows << std::exchange(row, {});
             wasQuoted = false;
-            ++i;
+            i += c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n';
         } else {
             field += c;
         }

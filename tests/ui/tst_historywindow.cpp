@@ -159,8 +159,8 @@ void TestHistoryWindow::copiesTheSelectedRows()
     f.historyWindow.copySelection();
     const QStringList lines = QApplication::clipboard()->text().split(u"\r\n"_s);
     QCOMPARE(lines.size(), 3);
-    QVERIFY(lines[0].endsWith(u",received,first"_s));
-    QVERIFY(lines[1].endsWith(u",received,third"_s));
+    QVERIFY(lines[0].contains(u",received,first,"_s));
+    QVERIFY(lines[1].contains(u",received,third,"_s));
 }
 
 QTEST_MAIN(TestHistoryWindow)

@@ -9,6 +9,7 @@ namespace {
 
 constexpr qint64 LeastSpanMs = 60'000; // the time axis is at least a minute across
 constexpr double SteadyFactor = 1.5;
+constexpr qsizetype SteadyGaps = 4;
 
 // Two gaps between readings that are alike: within half again of each other.
 bool alike(qint64 a, qint64 b)
@@ -59,9 +60,9 @@ void appendThinned(QList<QPointF> &out, const Trend &trend, Trend::Series series
 }
 
 // Measured values: lines along steady runs of readings, marks for values on their own (and
-// for all of them where they are few). Two readings are joined where the gap between them is
-// like a gap next to it; a reading that came between two steady gaps (asked for between polls)
-// stays on the line.
+// for all of them where they are few). Readings are steady where at least SteadyGaps gaps in a
+// row are each like the next, as polling gives and an operator's clicks hardly do; a reading
+// that came within a steady run (asked for between polls) stays on the line.
 TrendPlot::Lines measured(const Trend &trend, Trend::Series series, qsizetype from, qsizetype per, bool markAll)
 {
     TrendPlot::Lines lines;
@@ -69,14 +70,18 @@ TrendPlot::Lines measured(const Trend &trend, Trend::Series series, qsizetype fr
     std::vector<qint64> gap(size_t(std::max<qsizetype>(count, 1))); // gap[k]: before reading k
     for (qsizetype k = 1; k < count; ++k)
         gap[size_t(k)] = trend.at(series, from + k).msecs - trend.at(series, from + k - 1).msecs;
-    const auto steady = [&](qsizetype k) {
-        return k >= 1 && k < count
-               && ((k > 1 && alike(gap[size_t(k)], gap[size_t(k - 1)]))
-                   || (k + 1 < count && alike(gap[size_t(k)], gap[size_t(k + 1)])));
-    };
+    std::vector<char> steady(gap.size() + 1, 0);
+    for (qsizetype k = 1; k < count;) {
+        qsizetype end = k + 1; // gaps [k, end) are each like the next
+        while (end < count && alike(gap[size_t(end - 1)], gap[size_t(end)]))
+            ++end;
+        if (end - k >= SteadyGaps)
+            std::fill(steady.begin() + k, steady.begin() + end, 1);
+        k = end;
+    }
     const auto joined = [&](qsizetype k) {
-        return steady(k)
-               || (steady(k - 1) && steady(k + 1)
+        return steady[size_t(k)]
+               || (k > 1 && k + 1 < count && steady[size_t(k - 1)] && steady[size_t(k + 1)]
                    && gap[size_t(k)] <= SteadyFactor * double(std::min(gap[size_t(k - 1)], gap[size_t(k + 1)])));
     };
     qsizetype runStart = 0;

@@ -12,8 +12,8 @@
 // the ranges of both axes and their ticks. A view only scales and paints it.
 //
 // The process values (PV01, PV02) are drawn as measured: two values are joined by a line only
-// where they belong to a steady run of readings (the gap between them is within half again of
-// a neighbouring gap, as with polling); a value on its own is a mark. The setpoints (SV11,
+// where they belong to a steady run of readings (several gaps in a row alike within half
+// again, as polling gives); a value on its own is a mark. The setpoints (SV11,
 // SV21) hold until their next report, so each is drawn as steps, from the left edge of the
 // window (the last report before it) to the latest report of any series.
 struct TrendPlot {

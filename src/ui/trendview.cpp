@@ -67,11 +67,18 @@ void TrendView::paintEvent(QPaintEvent *)
         valueLabels << valueText(v);
         labelWidth = std::max(labelWidth, fm.horizontalAdvance(valueLabels.constLast()));
     }
-    int legendWidth = 0;
-    for (int c = 0; c < TrendPlot::CurveCount; ++c)
-        legendWidth += 28 + fm.horizontalAdvance(curveName(c)) + 16;
-    const int legendRows = legendWidth > width() - 16 ? 2 : 1;
-    const QRect plot = rect().adjusted(labelWidth + 12, line / 2 + 2, -line, -(line + 8 + legendRows * (line + 4)));
+    // The legend: entries left to right from the plot's left edge, on as many rows as needed.
+    const int left = labelWidth + 12;
+    QList<QPoint> legendAt;
+    int x = left, row = 0;
+    for (int c = 0; c < TrendPlot::CurveCount; ++c) {
+        const int w = 28 + fm.horizontalAdvance(curveName(c)) + 16;
+        if (x + w > width() && x > left)
+            x = left, ++row;
+        legendAt << QPoint(x, row);
+        x += w;
+    }
+    const QRect plot = rect().adjusted(left, line / 2 + 2, -line, -(line + 8 + (row + 1) * (line + 4)));
     if (plot.width() < 20 || plot.height() < 20)
         return;
 
@@ -131,17 +138,12 @@ void TrendView::paintEvent(QPaintEvent *)
         p.restore();
     }
 
-    // The legend: a short line of each series' pen and its name.
-    int x = plot.left(), y = plot.bottom() + line + 8;
+    // A short line of each series' pen and its name.
     for (int c = 0; c < TrendPlot::CurveCount; ++c) {
-        const QString name = curveName(c);
-        const int w = 28 + fm.horizontalAdvance(name) + 16;
-        if (x + w > width() && x > plot.left())
-            x = plot.left(), y += line + 4;
+        const int lx = legendAt[c].x(), ly = plot.bottom() + line + 8 + legendAt[c].y() * (line + 4);
         p.setPen(QPen(Styles[c].color, 2, Styles[c].line));
-        p.drawLine(QPointF(x, y + line / 2.0), QPointF(x + 22, y + line / 2.0));
+        p.drawLine(QPointF(lx, ly + line / 2.0), QPointF(lx + 22, ly + line / 2.0));
         p.setPen(palette().color(QPalette::Text));
-        p.drawText(QRect(x + 28, y, w, line), Qt::AlignLeft | Qt::AlignVCenter, name);
-        x += w;
+        p.drawText(QRect(lx + 28, ly, width() - lx - 28, line), Qt::AlignLeft | Qt::AlignVCenter, curveName(c));
     }
 }

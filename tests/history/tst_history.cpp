@@ -216,6 +216,9 @@ void TestHistory::trendDrawsWhatWasMeasured_data()
     QTest::newRow("two reports minutes apart are marks")
         << Feed([](Trend &t) { t.add(Trend::ProcessValue2, 0, 1), t.add(Trend::ProcessValue2, 300'000, 2); })
         << int(TrendPlot::ProcessValue2) << 0 << 2 << QPointF();
+    QTest::newRow("reports at even times, too few for polling, are marks")
+        << Feed([](Trend &t) { t.add(Trend::ProcessValue2, 0, 1), t.add(Trend::ProcessValue2, 9'000, 2), t.add(Trend::ProcessValue2, 20'000, 3); })
+        << int(TrendPlot::ProcessValue2) << 0 << 3 << QPointF();
     QTest::newRow("a pause in polling breaks the line")
         << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 20, 1), poll(t, Trend::ProcessValue1, 320, 340, 2); })
         << int(TrendPlot::ProcessValue1) << 2 << 0 << QPointF(340, 1);

@@ -20,6 +20,8 @@ public:
     qsizetype refresh();
     // The row's position in the ring, or -1 when the ring has dropped it since the last refresh.
     qsizetype ringIndex(int row) const;
+    // The ring's running number of row 0.
+    quint64 firstSerial() const { return m_first; }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

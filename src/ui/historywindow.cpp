@@ -150,9 +150,16 @@ bool HistoryWindow::showNewEntries()
 {
     QScrollBar *bar = m_table->verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
+    const int top = m_table->rowAt(0);
+    const quint64 first = m_model->firstSerial();
+    const quint64 topSerial = first + quint64(std::max(top, 0));
     const qsizetype added = m_model->refresh();
-    if (following && added > 0)
+    if (following && added > 0) {
         m_table->scrollToBottom();
+    } else if (!following && top >= 0 && m_model->firstSerial() > first && topSerial >= m_model->firstSerial()) {
+        // The rows being read stay in place while older ones are dropped above them.
+        m_table->scrollTo(m_model->index(int(topSerial - m_model->firstSerial()), 0), QAbstractItemView::PositionAtTop);
+    }
     updateCount();
     if (m_history.trend().generation() != m_trendShown && !m_trendTimer.isActive()) {
         const qint64 since = m_trendDrawn.isValid() ? m_trendDrawn.elapsed() : TrendRefreshMs;

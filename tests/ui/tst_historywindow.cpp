@@ -6,6 +6,7 @@
 #include "ui/historywindow.h"
 #include "ui/layout.h"
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
 #include <QScrollBar>
@@ -19,8 +20,10 @@ namespace {
 struct HistoryFixture : PanelFixture {
     SessionHistory history;
     HistoryWindow historyWindow{history, u"PWM Panel"_s};
+    // Every row the model says it added or removed is checked against what it then holds.
+    QAbstractItemModelTester modelTester{historyWindow.model(), QAbstractItemModelTester::FailureReportingMode::QtTest};
 
-    HistoryFixture()
+    explicit HistoryFixture(const SessionHistory::Limits &limits = {}) : history(limits)
     {
         link.setTap(&history);
         QObject::connect(window.get(), &MainWindow::historyRequested, &historyWindow,
@@ -47,6 +50,7 @@ private slots:
     void opensFromTheStatusLine();
     void showsWhatTheBoardSentAsPlainText();
     void followsNewLinesUnlessScrolledUp();
+    void keepsTheRowsBeingReadInPlace();
     void copiesTheSelectedRows();
 };
 
@@ -143,6 +147,34 @@ void TestHistoryWindow::followsNewLinesUnlessScrolledUp()
     f.receive("PV01=last\r");
     f.historyWindow.showPending();
     QCOMPARE(bar->value(), bar->maximum());
+}
+
+// With the history full, older lines are dropped above the rows the operator reads: those
+// stay where they are, and the table always ends with the newest line.
+void TestHistoryWindow::keepsTheRowsBeingReadInPlace()
+{
+    HistoryFixture f(SessionHistory::Limits{60, 1 << 20, 100});
+    f.historyWindow.showBeside(f.window.get());
+    QVERIFY(QTest::qWaitForWindowExposed(&f.historyWindow));
+    f.identify();
+    for (int i = 1; i <= 80; ++i) {
+        f.receive("L" + QByteArray::number(i) + '\r');
+        f.historyWindow.showPending();
+    }
+    QCOMPARE(f.rows(), 60);
+    QCOMPARE(f.textAt(0), u"L21"_s);
+    QCOMPARE(f.textAt(59), u"L80"_s);
+
+    QTableView *table = f.historyWindow.table();
+    table->scrollTo(f.historyWindow.model()->index(30, 0), QAbstractItemView::PositionAtTop);
+    const int top = table->rowAt(0);
+    const QString reading = f.textAt(top);
+    for (int i = 81; i <= 100; ++i) {
+        f.receive("L" + QByteArray::number(i) + '\r');
+        f.historyWindow.showPending();
+        QCOMPARE(f.textAt(table->rowAt(0)), reading);
+    }
+    QCOMPARE(f.textAt(f.rows() - 1), u"L100"_s);
 }
 
 void TestHistoryWindow::copiesTheSelectedRows()

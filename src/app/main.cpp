@@ -13,13 +13,15 @@
 
 namespace {
 
-// Without a display Qt aborts; say what to do instead.
-bool displayAvailable()
+// Without a display Qt aborts; say what to do instead. A platform named on the command line
+// (-platform offscreen) needs none.
+bool displayAvailable(const CommandLine &line)
 {
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    return qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY")
-           || qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
+    return !line.platform.isEmpty() || qEnvironmentVariableIsSet("DISPLAY")
+           || qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
 #else
+    Q_UNUSED(line);
     return true;
 #endif
 }
@@ -37,23 +39,8 @@ QStringList argumentsOf(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     const QString usage = CommandLine::usage(QString::fromLocal8Bit(argv[0]));
-    // Before anything needs a display, so that --help works anywhere.
-    CommandLine line = CommandLine::parse(argumentsOf(argc, argv));
-    if (line.help) {
-        std::fputs(qPrintable(usage), stdout);
-        return 0;
-    }
-    if (!displayAvailable()) {
-        std::fprintf(stderr,
-                     "%s: no display found. Run it on a desktop session, or headless with\n"
-                     "  xvfb-run -a %s\n",
-                     argv[0], argv[0]);
-        return 2;
-    }
-    QApplication app(argc, argv);
-    // Once more without the options Qt itself took (-style, -platform and the like), which
-    // the first reading could not tell from mistakes.
-    line = CommandLine::parse(argumentsOf(argc, argv));
+    // Before anything needs a display, so that --help and mistakes are answered anywhere.
+    const CommandLine line = CommandLine::parse(argumentsOf(argc, argv));
     if (line.help) {
         std::fputs(qPrintable(usage), stdout);
         return 0;
@@ -62,6 +49,14 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s: %s\n%s", argv[0], qPrintable(line.error), qPrintable(usage));
         return 2;
     }
+    if (!displayAvailable(line)) {
+        std::fprintf(stderr,
+                     "%s: no display found. Run it on a desktop session, or headless with\n"
+                     "  xvfb-run -a %s\n",
+                     argv[0], argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
     MainWindow::prepareApplication();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/icons/pwmpanel.png")));
 

@@ -2,6 +2,16 @@
 
 #include <QCommandLineParser>
 
+namespace {
+
+// The options QApplication takes for itself: with a value, and without.
+const char *const QtValueOptions[] = {"platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+                                      "qwindowicon", "qwindowtitle", "session", "display", "geometry", "title",
+                                      "name", "visual", "style", "stylesheet", "qmljsdebugger"};
+const char *const QtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
+
+} // namespace
+
 CommandLine CommandLine::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
@@ -10,6 +20,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOption(record);
     parser.addOption(help);
+    for (const char *name : QtValueOptions)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name), {}, QStringLiteral("VALUE")));
+    for (const char *name : QtFlagOptions)
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
 
     CommandLine line;
     if (!parser.parse(arguments)) {
@@ -17,8 +31,12 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         return line;
     }
     line.help = parser.isSet(help);
-    if (parser.isSet(record)) {
-        line.recordPath = parser.value(record);
+    line.platform = parser.value(QStringLiteral("platform"));
+    const QStringList records = parser.values(record);
+    if (records.size() > 1)
+        line.error = QStringLiteral("--record may be given only once");
+    else if (!records.isEmpty()) {
+        line.recordPath = records.constFirst();
         if (line.recordPath.isEmpty())
             line.error = QStringLiteral("--record needs the name of a file");
     }
@@ -37,6 +55,8 @@ QString CommandLine::usage(const QString &program)
                "  --record FILE.csv  append every line sent and received to FILE.csv as it\n"
                "                     happens (time, direction, text, UTC offset; created with a\n"
                "                     header line)\n"
-               "  -h, --help         show this help\n")
+               "  -h, --help         show this help\n"
+               "\n"
+               "Qt's own options, such as -platform offscreen or -style fusion, go to Qt.\n")
         .arg(program);
 }

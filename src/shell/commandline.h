@@ -4,11 +4,13 @@
 #include <QStringList>
 
 // What the program is told on its command line: only where to record the history. Everything
-// else lives in the settings file.
+// else lives in the settings file. Qt's own options (-platform, -style and the like) are known
+// and left to Qt, so that they can be read before Qt starts.
 struct CommandLine {
     QString recordPath; // --record FILE: append every line to FILE as CSV; empty: no recording
     bool help = false;
-    QString error; // not empty: the arguments could not be used
+    QString platform; // -platform NAME: Qt is told where to show the window (offscreen, xcb...)
+    QString error;    // not empty: the arguments could not be used
 
     // `arguments` as the program got them, the program's name first.
     static CommandLine parse(const QStringList &arguments);

@@ -28,6 +28,10 @@ void TestCommandLine::parses_data()
     QTest::newRow("--record without a file") << QStringList{u"--record"_s} << QString() << false << true;
     QTest::newRow("--record with an empty name") << QStringList{u"--record="_s} << QString() << false << true;
     QTest::newRow("an unknown option") << QStringList{u"--port"_s, u"3"_s} << QString() << false << true;
+    QTest::newRow("an unknown option alone") << QStringList{u"--frobnicate"_s} << QString() << false << true;
+    QTest::newRow("--record twice") << QStringList{u"--record"_s, u"a.csv"_s, u"--record"_s, u"b.csv"_s} << u""_s << false << true;
+    QTest::newRow("Qt's own options are Qt's") << QStringList{u"-platform"_s, u"offscreen"_s, u"-style=fusion"_s, u"-reverse"_s, u"--record"_s, u"r.csv"_s} << u"r.csv"_s << false << false;
+    QTest::newRow("--help after Qt's options") << QStringList{u"-style"_s, u"fusion"_s, u"--help"_s} << QString() << true << false;
     QTest::newRow("a stray argument") << QStringList{u"board.csv"_s} << QString() << false << true;
 }
 

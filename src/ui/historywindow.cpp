@@ -58,6 +58,8 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     m_count = new QLabel;
     m_count->setObjectName(QStringLiteral("historyCount"));
     m_count->setTextFormat(Qt::PlainText);
+    m_count->setMinimumWidth(0);
+    m_count->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // it gives way to the buttons
     auto *copy = new QPushButton(tr("&Copy"));
     copy->setObjectName(QStringLiteral("historyCopy"));
     auto *clear = new QPushButton(tr("C&lear"));
@@ -76,6 +78,7 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     buttons->addWidget(clear);
     buttons->addWidget(save);
     auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(splitter, 1);
     layout->addLayout(buttons);
 
@@ -116,7 +119,25 @@ QRect HistoryWindow::placeBeside(const QRect &panel, const QRect &screen, QSize 
                            : (room.top() > panel.top() ? room.top() : room.bottom() + 1 - size.height());
         best = QRect(QPoint(x, y), size);
     }
-    return best.isValid() ? best : QRect(screen.topLeft(), wanted.boundedTo(screen.size()));
+    if (best.isValid())
+        return best;
+
+    const QSize across(std::min(wanted.width(), screen.width()), std::min(minimum.height(), screen.height()));
+    const QSize upright(std::min(minimum.width(), screen.width()), std::min(wanted.height(), screen.height()));
+    const int x = std::clamp(panel.left(), screen.left(), screen.right() + 1 - across.width());
+    const int y = std::clamp(panel.top(), screen.top(), screen.bottom() + 1 - upright.height());
+    const QRect covering[] = {
+        QRect(QPoint(x, screen.bottom() + 1 - across.height()), across),
+        QRect(QPoint(screen.right() + 1 - upright.width(), y), upright),
+        QRect(QPoint(screen.left(), y), upright),
+        QRect(QPoint(x, screen.top()), across),
+    };
+    const auto covered = [&](const QRect &r) {
+        const QRect common = r.intersected(panel);
+        return qint64(common.width()) * common.height();
+    };
+    return *std::min_element(std::begin(covering), std::end(covering),
+                             [&](const QRect &a, const QRect &b) { return covered(a) < covered(b); });
 }
 
 void HistoryWindow::showBeside(const QWidget *panel)
@@ -127,7 +148,7 @@ void HistoryWindow::showBeside(const QWidget *panel)
         const QSize frame = frameGeometry().size() - size(); // what the window manager adds
         if (screen) {
             const QRect at = placeBeside(panel->frameGeometry(), screen->availableGeometry(), size() + frame,
-                                         minimumSizeHint() + frame);
+                                         ReadableSize.expandedTo(minimumSizeHint() + frame));
             resize(at.size() - frame);
             move(at.topLeft());
         }

@@ -30,9 +30,16 @@ public:
 
     // Shows and raises the window, the first time placed beside `panel` without covering it.
     void showBeside(const QWidget *panel);
+    // The smallest the window is made to fit beside the panel, frame included: the trend and
+    // a few rows of the table still readable.
+    static constexpr QSize ReadableSize{360, 240};
+
     // Where a window of `wanted` size (frame included) goes on `screen` beside `panel`: in the
-    // free stretch that gives it the most room, no smaller than `minimum`, as near the panel as
-    // it can be. Only where no stretch is that large does it cover the panel.
+    // free stretch that gives it the most room, shorter or narrower where it must be but no
+    // smaller than `minimum`, as near the panel as it can be. Only where no stretch is that
+    // large does it cover the panel: at `minimum` across the edge of the panel where it covers
+    // the least of it; of edges alike, below first (the panel's help button and device line),
+    // then the sides, and above (the status line) last.
     static QRect placeBeside(const QRect &panel, const QRect &screen, QSize wanted, QSize minimum);
 
     QTableView *table() const { return m_table; }

@@ -18,7 +18,7 @@ public:
 
     static QString curveName(int curve);
     QSize sizeHint() const override { return {600, 260}; }
-    QSize minimumSizeHint() const override { return {260, 140}; }
+    QSize minimumSizeHint() const override { return {200, 80}; }
 
 protected:
     void paintEvent(QPaintEvent *event) override;

@@ -46,6 +46,8 @@ class TestHistoryWindow : public QObject
 private slots:
     void placedBesideThePanel_data();
     void placedBesideThePanel();
+    void placedBesideThePanelOnCommonScreens_data();
+    void placedBesideThePanelOnCommonScreens();
     void opensFromTheStatusLine_data();
     void opensFromTheStatusLine();
     void showsWhatTheBoardSentAsPlainText();
@@ -64,7 +66,7 @@ void TestHistoryWindow::placedBesideThePanel_data()
     QTest::newRow("right, moved up to fit") << QRect(100, 700, 800, 250) << QRect(908, 440, 760, 560);
     QTest::newRow("narrowed to the wider side") << QRect(560, 200, 800, 420) << QRect(1368, 200, 552, 560);
     QTest::newRow("below a panel as wide as the screen") << QRect(0, 0, 1920, 420) << QRect(0, 428, 760, 560);
-    QTest::newRow("no room anywhere: over it") << QRect(300, 200, 1500, 700) << QRect(0, 0, 760, 560);
+    QTest::newRow("no room anywhere: over its edge, least of it") << QRect(300, 200, 1500, 700) << QRect(0, 200, 400, 560);
 }
 
 void TestHistoryWindow::placedBesideThePanel()
@@ -75,6 +77,32 @@ void TestHistoryWindow::placedBesideThePanel()
     const QRect at = HistoryWindow::placeBeside(panel, screen, QSize(760, 560), QSize(400, 300));
     QCOMPARE(at, expected);
     QVERIFY(screen.contains(at));
+}
+
+// The panel centred on common screens, the window at its usual size where it fits.
+void TestHistoryWindow::placedBesideThePanelOnCommonScreens_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<QRect>("expected");
+    QTest::newRow("1920 x 1080: to the right") << QSize(1920, 1080) << QRect(1305, 413, 615, 560);
+    QTest::newRow("1366 x 768: below, shorter") << QSize(1366, 768) << QRect(345, 518, 760, 250);
+    QTest::newRow("1280 x 800: below, shorter") << QSize(1280, 800) << QRect(302, 534, 760, 266);
+    QTest::newRow("1024 x 768: below, shorter") << QSize(1024, 768) << QRect(174, 518, 760, 250);
+    QTest::newRow("800 x 600: over the panel's device line only") << QSize(800, 600) << QRect(40, 360, 760, 240);
+}
+
+void TestHistoryWindow::placedBesideThePanelOnCommonScreens()
+{
+    QFETCH(QSize, screen);
+    QFETCH(QRect, expected);
+    const QRect panel(QPoint((screen.width() - Layout::WindowSize.width()) / 2, (screen.height() - Layout::WindowSize.height()) / 2),
+                      Layout::WindowSize);
+    QCOMPARE(HistoryWindow::placeBeside(panel, QRect(QPoint(), screen), QSize(760, 560), HistoryWindow::ReadableSize),
+             expected);
+    // That small, with a window manager's frame around it, the window's own layout still fits.
+    SessionHistory history;
+    const QSize least = HistoryWindow(history, u"PWM Panel"_s).minimumSizeHint() + QSize(16, 40);
+    QVERIFY2(least.boundedTo(HistoryWindow::ReadableSize) == least, qPrintable(u"%1 x %2"_s.arg(least.width()).arg(least.height())));
 }
 
 void TestHistoryWindow::opensFromTheStatusLine_data()

@@ -29,6 +29,8 @@ public:
     void request(int lines = 1);
     // Shows what is pending now, if anything, as the window does before it is shown or painted.
     void showPending();
+    // A showing is pending and waits for a frame or a paint, rather than for the current read.
+    bool coalescing() const { return m_frame.isActive(); }
 
 
 protected:

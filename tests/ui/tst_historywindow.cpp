@@ -5,6 +5,7 @@
 #include "ui/historymodel.h"
 #include "ui/historywindow.h"
 #include "ui/layout.h"
+#include "ui/showthrottle.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -54,6 +55,7 @@ private slots:
     void followsNewLinesUnlessScrolledUp();
     void keepsTheRowsBeingReadInPlace();
     void copiesTheSelectedRows();
+    void throttleShowsALoneChangeAtOnce();
 };
 
 void TestHistoryWindow::placedBesideThePanel_data()
@@ -221,6 +223,31 @@ void TestHistoryWindow::copiesTheSelectedRows()
     QCOMPARE(lines.size(), 3);
     QVERIFY(lines[0].contains(u",received,first,"_s));
     QVERIFY(lines[1].contains(u",received,third,"_s));
+}
+
+// A change that comes alone is shown once the current read has been handled; while more than
+// FloodLines lines come between showings, by however many requests, the next waits for a frame.
+void TestHistoryWindow::throttleShowsALoneChangeAtOnce()
+{
+    QWidget window;
+    int shown = 0;
+    ShowThrottle throttle(&window, [&shown] { return ++shown > 0; });
+    throttle.request(1);
+    QVERIFY(!throttle.coalescing());
+    QCOMPARE(shown, 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(shown, 1);
+
+    for (int i = 0; i < ShowThrottle::FloodLines; ++i)
+        throttle.request(2);
+    QVERIFY(!throttle.coalescing());
+    QCoreApplication::processEvents();
+    QCOMPARE(shown, 2);
+    throttle.request(1); // after a flood
+    QVERIFY(throttle.coalescing());
+    QTRY_COMPARE(shown, 3);
+    throttle.request(1); // the flood is over
+    QVERIFY(!throttle.coalescing());
 }
 
 QTEST_MAIN(TestHistoryWindow)

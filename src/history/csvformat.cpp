@@ -79,6 +79,7 @@ void CsvFormat::appendRow(QByteArray &out, const HistoryRing::Entry &entry)
 {
     appendLocalTime(out, entry.msecs);
     out.append(entry.direction == HistoryRing::Direction::Sent ? QByteArrayView(",sent,")
+               : entry.cut                                     ? QByteArrayView(",received (cut),")
                                                                : QByteArrayView(",received,"));
     appendText(out, entry.text);
     out.append(',').append(m_offsetText).append("\r\n", 2); // of the second appendLocalTime saw

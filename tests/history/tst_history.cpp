@@ -415,6 +415,9 @@ void TestHistory::linkLinesAndCommandsAreRecordedInOrder()
     const HistoryRing::Entry cut = ring.at(ring.size() - 2), whole = ring.at(ring.size() - 1);
     QVERIFY(cut.cut && cut.text == QByteArray(LineAssembler::MaxLine + 1, 'A'));
     QVERIFY(!whole.cut && whole.text.size() == LineAssembler::MaxLine);
+    const QList<QStringList> rows = readCsv(CsvFormat::rows(ring, ring.size() - 2, ring.size()));
+    QCOMPARE(rows[0][1], u"received (cut)"_s);
+    QCOMPARE(rows[1][1], u"received"_s);
 }
 
 // Each series keeps its newest values up to its bound, in order.

@@ -6,13 +6,12 @@
 #include <QByteArrayView>
 #include <QString>
 
-// The history as CSV: a header line, then one row per entry with four columns: the local
-// time in ISO 8601 with milliseconds, "sent" or "received" ("received (cut)" for a line kept
-// only in part), the text, and the local time's
-// offset from UTC ("+01:00"), which tells apart the hour that repeats when the clocks go back.
-// UTF-8, each byte of a line written as the character the panel shows for it; a field is
-// quoted when it holds a comma, a double quote, CR or LF, and quotes inside are doubled. Rows
-// end with CR LF.
+// The history as CSV: a header line, then one row per entry with four columns: the local time
+// in ISO 8601 with milliseconds, "sent" or "received" ("received (cut)" for a line kept only in
+// part), the text, and the local time's offset from UTC ("+01:00"), which tells apart the hour
+// that repeats when the clocks go back. UTF-8, each byte of a line written as the character the
+// panel shows for it; a field is quoted when it holds a comma, a double quote, CR or LF, and
+// quotes inside are doubled. Rows end with CR LF.
 class CsvFormat
 {
 public:

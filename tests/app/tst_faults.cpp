@@ -44,9 +44,9 @@ struct Bench {
         board = std::make_unique<BoardProcess>(dir.filePath(u"ports/com1"_s),
                                                dir.filePath(u"board.log"_s), args);
     }
-    std::unique_ptr<Program> panel(const QString &name = u"pwmpanel"_s)
+    std::unique_ptr<Program> panel(const QString &name = u"pwmpanel"_s, const SessionHistory::Limits &limits = {})
     {
-        return std::make_unique<Program>(dir.path(), name);
+        return std::make_unique<Program>(dir.path(), name, limits);
     }
 };
 
@@ -177,7 +177,9 @@ void TestFaults::floodingBoard()
     constexpr int FloodMs = 10000;
     Bench b({u"--flood"_s, QString::number(FloodMs / 1000)});
     QVERIFY(b.board->started());
-    auto p = b.panel();
+    // A small history, full within the first second: it keeps lines by design, up to its
+    // bounds, and what the flood may add beyond them must not depend on how fast it drains.
+    auto p = b.panel(u"pwmpanel"_s, SessionHistory::Limits{1000, 256 * 1024, 1000});
     p->window.show();
 
     // What the flood does to the window: lines handled, markup shown as text, the longest
@@ -208,13 +210,15 @@ void TestFaults::floodingBoard()
     QTRY_COMPARE_WITH_TIMEOUT(p->status(), Found, FloodMs + SearchTimeout);
     heartbeat.stop();
     const qint64 rssGrowth = residentKb() - rssBefore;
+    qInfo("%d lines; resident memory grew by %lld kB; the longest stand-still %lld ms", lines, rssGrowth, worstGap);
 
     QVERIFY2(flood.elapsed() >= FloodMs - 500, "found while the noise was still coming");
     QVERIFY2(lines > 1000, qPrintable(u"only %1 lines arrived"_s.arg(lines)));
     QVERIFY2(worstGap < 250, qPrintable(u"the window stood still for %1 ms"_s.arg(worstGap)));
     QVERIFY2(worstPending <= LineAssembler::MaxLine + 1, qPrintable(QString::number(worstPending)));
 #ifndef __SANITIZE_ADDRESS__ // the address sanitizer holds freed memory back on purpose
-    QVERIFY2(rssBefore > 0 && rssGrowth < 16 * 1024,
+    // The small history full (under 1 MB) and room for Qt's own; the flood brings tens of MB.
+    QVERIFY2(rssBefore > 0 && rssGrowth < 8 * 1024,
              qPrintable(u"resident memory grew by %1 kB"_s.arg(rssGrowth)));
 #else
     Q_UNUSED(rssGrowth);

@@ -15,7 +15,8 @@ struct ScriptedPromptsHolder {
 // The whole program as it runs, over the real serial layer and real pauses, under a name of
 // its own in a folder, started; only its questions are answered from a script.
 struct Program : ScriptedPromptsHolder, Panel {
-    Program(const QString &dir, const QString &name) : Panel(ExecutableIdentity{dir, name}, prompts)
+    Program(const QString &dir, const QString &name, const SessionHistory::Limits &limits = {})
+        : Panel(ExecutableIdentity{dir, name}, prompts, limits)
     {
         session.start();
     }

@@ -280,7 +280,8 @@ private slots:
         BoardRun run;
         QVERIFY2(run.start(), qPrintable(run.error));
         QVERIFY2(run.openPort(), qPrintable(run.error));
-        // Each command waits for its answer, so the log times must rise.
+        // Each command waits for its answer, so the log times must rise; the last two come in
+        // one write and may be logged within the same microsecond.
         QVERIFY(run.send("I?\r"));
         QCOMPARE(run.receive(7), QByteArray("ORVIX7\r"));
         QVERIFY(run.send("SV21=50\r"));
@@ -300,7 +301,7 @@ private slots:
             bool ok = false;
             const double ms = stamp.toDouble(&ok);
             QVERIFY2(ok, lines[i].constData());
-            QVERIFY2(ms > previous, lines[i].constData());
+            QVERIFY2(i == 3 ? ms >= previous : ms > previous, lines[i].constData());
             previous = ms;
             QCOMPARE(lines[i].mid(space + 1), commands[i]);
         }

@@ -193,34 +193,21 @@ int QtSerialControl::output(const QByteArray &bytes)
 
 QByteArray QtSerialControl::input()
 {
-    const qsizetype waiting = m_in.size() - m_inPos;
-    const qsizetype n = m_inputLen > 0 ? std::min<qsizetype>(m_inputLen, waiting) : waiting;
-    QByteArray taken = m_in.mid(m_inPos, n);
-    m_inPos += n;
-    if (m_inPos == m_in.size()) {
-        m_in.clear();
-        m_inPos = 0;
-    }
-    return taken;
+    return m_in.take(m_inputLen);
 }
 
 QByteArray QtSerialControl::inputAll()
 {
-    m_in.remove(0, std::exchange(m_inPos, 0));
-    return std::exchange(m_in, QByteArray());
+    return m_in.takeAll();
 }
 
 int QtSerialControl::inBufferCount() const
 {
-    return int(std::min<qsizetype>(m_in.size() - m_inPos, 32767));
+    return int(std::min<qsizetype>(m_in.size(), 32767));
 }
 
 void QtSerialControl::receive()
 {
-    if (m_inPos > 0) {
-        m_in.remove(0, m_inPos);
-        m_inPos = 0;
-    }
     m_in.append(m_port.readAll());
     if (m_threshold > 0 && m_in.size() >= m_threshold) {
         m_event = EventReceive;

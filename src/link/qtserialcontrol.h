@@ -1,5 +1,6 @@
 #pragma once
 
+#include "inputqueue.h"
 #include "linesettings.h"
 #include "portnaming.h"
 #include "serialcontrol.h"
@@ -56,6 +57,5 @@ private:
     int m_threshold = 0;
     int m_inputLen = 0;
     int m_event = 0;
-    QByteArray m_in;      // received, not yet taken
-    qsizetype m_inPos = 0; // bytes of m_in already taken
+    InputQueue m_in; // received, not yet taken
 };

@@ -4,7 +4,7 @@
 #include "historywindow.h"
 #include "link/boardlink.h"
 #include "link/pacingwait.h"
-#include "link/qtserialcontrol.h"
+#include "link/platformserialcontrol.h"
 #include "mainwindow.h"
 #include "shell/executable.h"
 #include "shell/session.h"
@@ -33,7 +33,7 @@ struct Panel {
     }
 
     SessionHistory history;
-    QtSerialControl serial;
+    PlatformSerialControl serial;
     EventLoopPacer pacer;
     BoardLink link;
     Session session;

@@ -39,6 +39,7 @@ struct Options {
     int delayMs = 0;
     int floodSeconds = 0;
     std::string logPath;
+    std::string vanishOn; // the command on which the board goes away
 };
 
 void printUsage(std::FILE *to)
@@ -55,6 +56,8 @@ void printUsage(std::FILE *to)
                "                      the answer (random bytes, NUL, bytes above 127, markup, long\n"
                "                      runs without CR) as fast as the port takes it, dropping what\n"
                "                      arrives meanwhile; then one CR and normal answers\n"
+               "  --vanish-on TEXT    on receiving the command TEXT, close the port and end, as a\n"
+               "                      board that is unplugged\n"
                "  --help              show this text\n",
                to);
 }
@@ -82,7 +85,8 @@ int parseOptions(int argc, char **argv, Options &opt)
             continue;
         }
         const bool takesValue = arg == "--name" || arg == "--eol" || arg == "--link"
-                || arg == "--port" || arg == "--delay" || arg == "--log" || arg == "--flood";
+                || arg == "--port" || arg == "--delay" || arg == "--log" || arg == "--flood"
+                || arg == "--vanish-on";
         if (!takesValue) {
             std::fprintf(stderr, "virtualboard: unknown option '%s' (try --help)\n", argv[i]);
             return 2;
@@ -98,6 +102,8 @@ int parseOptions(int argc, char **argv, Options &opt)
             opt.link = value;
         } else if (arg == "--log") {
             opt.logPath = value;
+        } else if (arg == "--vanish-on") {
+            opt.vanishOn = value;
         } else if (arg == "--eol") {
             if (value == "cr") opt.eol = "\r";
             else if (value == "crlf") opt.eol = "\r\n";
@@ -328,7 +334,8 @@ public:
     Session(const Options &opt, int master, std::FILE *log)
         : opt_(opt), master_(master), log_(log), board_(opt.name) {}
 
-    // Returns false when a termination signal arrived while waiting to reply.
+    // Returns false when a termination signal arrived while waiting to reply, or the board
+    // is to vanish.
     bool feed(const char *data, std::size_t size)
     {
         for (std::size_t i = 0; i < size; ++i) {
@@ -360,6 +367,8 @@ private:
             std::fprintf(log_, "%.3f %s\n", monotonicMs(), escaped(cmd).c_str());
             std::fflush(log_);
         }
+        if (!opt_.vanishOn.empty() && cmd == opt_.vanishOn)
+            return false;
         if (opt_.floodSeconds > 0 && !flooded_) {
             flooded_ = true;
             return flood(master_, opt_.floodSeconds * 1000);

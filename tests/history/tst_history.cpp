@@ -56,15 +56,19 @@ private slots:
     void hostileTextComesBackFromCsv_data();
     void hostileTextComesBackFromCsv();
     void timesAreLocalIsoWithMilliseconds();
+#ifdef Q_OS_UNIX // other zones than the machine's are set through TZ
     void timesAreLocalWithTheirOffset_data();
     void timesAreLocalWithTheirOffset();
+#endif
     void failedSaveLeavesTheOldFile();
     void linkLinesAndCommandsAreRecordedInOrder();
     void recordingReachesTheFileBeforeTheEventLoop();
     void recordingFailureIsReportedOnce_data();
     void recordingFailureIsReportedOnce();
+#ifdef Q_OS_UNIX // Windows lets no other program remove or replace the file while it is open
     void recordingStopsWhenTheFileIsRemoved_data();
     void recordingStopsWhenTheFileIsRemoved();
+#endif
 };
 
 void TestHistory::ringKeepsTheNewestWithinBothBounds_data()
@@ -316,6 +320,7 @@ void TestHistory::timesAreLocalIsoWithMilliseconds()
     }
 }
 
+#ifdef Q_OS_UNIX
 void TestHistory::timesAreLocalWithTheirOffset_data()
 {
     QTest::addColumn<QByteArray>("zone");
@@ -350,6 +355,7 @@ void TestHistory::timesAreLocalWithTheirOffset()
     tzset();
     QCOMPARE(row.value(0) + u' ' + row.value(3), local);
 }
+#endif
 
 void TestHistory::failedSaveLeavesTheOldFile()
 {
@@ -364,12 +370,21 @@ void TestHistory::failedSaveLeavesTheOldFile()
     QCOMPARE(readCsv(saved).constLast().mid(1, 2), (QStringList{u"received"_s, u"first"_s}));
 
     ring.append(HistoryRing::Direction::Received, "second", 2);
+#ifdef Q_OS_WIN
+    {
+        // Open in another program (a spreadsheet holds the file): it cannot be replaced.
+        QFile open(path);
+        QVERIFY(open.open(QIODevice::ReadOnly));
+        QVERIFY(!CsvFormat::save(ring, path, &error));
+    }
+#else
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     {
         Unprivileged asUser;
         QVERIFY(!CsvFormat::save(ring, path, &error));
     }
     QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#endif
     QVERIFY(!error.isEmpty());
     QCOMPARE(fileBytes(path), saved);
 }
@@ -478,7 +493,11 @@ void TestHistory::recordingFailureIsReportedOnce_data()
     QTest::addColumn<QString>("path"); // a relative one in a new folder
     QTest::addColumn<int>("sizeLimit"); // 0: none
     QTest::addColumn<QString>("reason");
+#ifdef Q_OS_WIN
+    QTest::newRow("no such folder") << u"/nonexistent-folder/run.csv"_s << 0 << u"path"_s;
+#else
     QTest::newRow("no such folder") << u"/nonexistent-folder/run.csv"_s << 0 << u"No such file or directory"_s;
+#endif
 #ifdef Q_OS_LINUX
     QTest::newRow("full disk") << u"/dev/full"_s << 0 << u"the disk is full"_s;
     // The header and the first row fit, the next row only in part.
@@ -513,13 +532,14 @@ void TestHistory::recordingFailureIsReportedOnce()
     }
     QCOMPARE(failed.count(), 1);
     const QString message = failed[0][0].toString();
-    QVERIFY2(message.contains(path) && message.contains(reason), qPrintable(message));
+    QVERIFY2(message.contains(path) && message.contains(reason, Qt::CaseInsensitive), qPrintable(message));
     QVERIFY(!recorder.isRecording());
     QCOMPARE(history.ring().size(), 7);
     if (sizeLimit > 0) // the torn row taken back
         QCOMPARE(readCsv(fileBytes(path)).constLast().value(2), u"I?"_s);
 }
 
+#ifdef Q_OS_UNIX
 void TestHistory::recordingStopsWhenTheFileIsRemoved_data()
 {
     QTest::addColumn<bool>("renamedOver"); // else removed
@@ -549,6 +569,7 @@ void TestHistory::recordingStopsWhenTheFileIsRemoved()
     QVERIFY(failed[0][0].toString().contains(u"removed or replaced"_s));
     QCOMPARE(fileBytes(path), renamedOver ? QByteArray("other\r\n") : QByteArray());
 }
+#endif
 
 QTEST_GUILESS_MAIN(TestHistory)
 #include "tst_history.moc"

@@ -196,7 +196,9 @@ void TestSession::saveRefusesBadBoxes_data()
     QTest::newRow("quote in ucApp") << 4 << u"\""_s << u"ucApp"_s;
     QTest::newRow("quote in label 2") << 6 << u"say \"hi\""_s << u"MyLabel2"_s;
     QTest::newRow("line break in DevPas") << 2 << u"a\nb"_s << u"DevPas"_s;
+#ifndef Q_OS_WIN // the ANSI code page has one
     QTest::newRow("no byte for the euro sign") << 5 << u"Cost \u20ac"_s << u"MyLabel1"_s;
+#endif
     QTest::newRow("no byte for an arrow") << 4 << u"A\u2192B"_s << u"ucApp"_s;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QFile>
+#include "boardlog.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTest>
@@ -10,13 +11,10 @@
 class BoardProcess
 {
 public:
-    struct Received {
-        double ms; // monotonic milliseconds
-        QString command;
-    };
+    using Received = BoardLog::Received;
 
     BoardProcess(const QString &link, const QString &logPath, const QStringList &extra = {})
-        : m_log(logPath)
+        : m_log{logPath}
     {
         const QString program = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
         m_process.setProgram(program);
@@ -41,38 +39,12 @@ public:
         m_process.waitForFinished(3000);
     }
 
-    QList<Received> received() const
-    {
-        QList<Received> out;
-        QFile f(m_log);
-        if (!f.open(QIODevice::ReadOnly))
-            return out;
-        for (const QByteArray &line : f.readAll().split('\n')) {
-            const qsizetype space = line.indexOf(' ');
-            if (space > 0)
-                out.append({line.left(space).toDouble(), QString::fromLatin1(line.mid(space + 1))});
-        }
-        return out;
-    }
-    QStringList commands() const
-    {
-        QStringList out;
-        for (const Received &r : received())
-            out << r.command;
-        return out;
-    }
-    // Times of each occurrence of `command`, in order.
-    QList<double> timesOf(const QString &command) const
-    {
-        QList<double> out;
-        for (const Received &r : received())
-            if (r.command == command)
-                out << r.ms;
-        return out;
-    }
+    QList<Received> received() const { return m_log.received(); }
+    QStringList commands() const { return m_log.commands(); }
+    QList<double> timesOf(const QString &command) const { return m_log.timesOf(command); }
 
 private:
     QProcess m_process;
-    QString m_log;
+    BoardLog m_log;
     bool m_started = false;
 };

@@ -1,0 +1,198 @@
+// The Windows serial layer on COM ports: what each Win32 failure means, and the ports that
+// tests/wine/withboards maps to virtual boards (COM1; COM2 vanishes on SV21=7).
+#include "link/winserialcontrol.h"
+#include "support/boardlog.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <windows.h>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Opens COM1 with the settings the panel uses; the first open of a test may wait for Wine.
+bool openBoard(WinSerialControl &s, int number = 1)
+{
+    return s.setCommPort(number) == SerialCode::Ok && s.setPortOpen(true) == SerialCode::Ok
+           && s.setDTREnable(false) == SerialCode::Ok && s.setRTSEnable(false) == SerialCode::Ok
+           && s.setRThreshold(1) == SerialCode::Ok && s.setInputLen(1) == SerialCode::Ok;
+}
+
+double cpuSeconds()
+{
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    const auto seconds = [](FILETIME t) { return double(quint64(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
+    return seconds(kernel) + seconds(user);
+}
+
+} // namespace
+
+class TestWinSerialControl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void win32FailuresAsCodes_data();
+    void win32FailuresAsCodes();
+    void missingPortIsNoSuchPort();
+    void talksToTheBoard();
+    void heldPortIsInUse();
+    void lineSettingsReachThePort_data();
+    void lineSettingsReachThePort();
+    void writesGoOutWholeAndInOrder();
+    void vanishedBoardClosesOnceWithoutSpinning();
+
+private:
+    BoardLog m_board1{qEnvironmentVariable("PWM_BOARD1_LOG")};
+};
+
+void TestWinSerialControl::win32FailuresAsCodes_data()
+{
+    QTest::addColumn<uint>("error");
+    QTest::addColumn<int>("code");
+    QTest::newRow("no such file") << uint(ERROR_FILE_NOT_FOUND) << SerialCode::NoSuchPort;
+    QTest::newRow("no such path") << uint(ERROR_PATH_NOT_FOUND) << SerialCode::NoSuchPort;
+    QTest::newRow("no such device") << uint(ERROR_DEV_NOT_EXIST) << SerialCode::NoSuchPort;
+    QTest::newRow("held: sharing violation") << uint(ERROR_SHARING_VIOLATION) << SerialCode::PortInUse;
+    QTest::newRow("held: access denied") << uint(ERROR_ACCESS_DENIED) << SerialCode::PortInUse;
+    QTest::newRow("busy") << uint(ERROR_BUSY) << SerialCode::PortInUse;
+    QTest::newRow("anything else") << uint(ERROR_GEN_FAILURE) << SerialCode::OpenFailed;
+}
+
+void TestWinSerialControl::win32FailuresAsCodes()
+{
+    QFETCH(uint, error);
+    QFETCH(int, code);
+    QCOMPARE(WinSerialControl::openFailureCode(error), code);
+}
+
+void TestWinSerialControl::missingPortIsNoSuchPort()
+{
+    for (const int number : {9, 57}) { // not mapped; above COM9 the name needs \\.\ anyway
+        WinSerialControl s{PortNaming({})};
+        QCOMPARE(s.setCommPort(number), SerialCode::Ok);
+        QCOMPARE(s.setPortOpen(true), SerialCode::NoSuchPort);
+        QVERIFY(!s.portOpen());
+        QCOMPARE(s.output("I?\r"), SerialCode::PortNotOpen);
+    }
+}
+
+void TestWinSerialControl::talksToTheBoard()
+{
+    WinSerialControl s{PortNaming({})};
+    QCOMPARE(s.setSettings(u"9600,n,8,1"_s), SerialCode::Ok);
+    QVERIFY(openBoard(s));
+    QSignalSpy events(&s, &SerialControl::onComm);
+    QCOMPARE(s.output("I?\r"), SerialCode::Ok);
+
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            while (s.inBufferCount() > 0) {
+                const QByteArray one = s.input();
+                if (one.size() != 1)
+                    return false;
+                got += one;
+            }
+            return got == "ORVIX7\r";
+        }(),
+        5000);
+    QVERIFY(events.size() >= 1);
+    QCOMPARE(s.commEvent(), int(SerialControl::EventReceive));
+    QCOMPARE(m_board1.commands().constLast(), u"I?"_s);
+}
+
+// Another panel has the port: Windows gives a port to one program at a time, and panels also
+// claim it by name (Wine lets any number of programs open it).
+void TestWinSerialControl::heldPortIsInUse()
+{
+    WinSerialControl other{PortNaming({})};
+    QVERIFY(openBoard(other));
+    WinSerialControl s{PortNaming({})};
+    QCOMPARE(s.setPortOpen(true), SerialCode::PortInUse);
+    QVERIFY(!s.portOpen());
+    QCOMPARE(other.setPortOpen(false), SerialCode::Ok);
+    QCOMPARE(s.setPortOpen(true), SerialCode::Ok);
+}
+
+// What the settings text asks for is what the driver holds, given before the open or while the
+// port is open, without handshake. (A pseudo-terminal under Wine keeps the speed and the stop
+// bits only, and shows no control lines.)
+void TestWinSerialControl::lineSettingsReachThePort_data()
+{
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<int>("stopBits");
+    QTest::newRow("the board's") << u"9600,n,8,1"_s << 9600 << int(LineSettings::StopBits::One);
+    QTest::newRow("fast, 2 stop bits") << u"115200,N,8,2"_s << 115200 << int(LineSettings::StopBits::Two);
+    QTest::newRow("slow, blanks") << u" 300 , n , 8 , 1 "_s << 300 << int(LineSettings::StopBits::One);
+}
+
+void TestWinSerialControl::lineSettingsReachThePort()
+{
+    QFETCH(QString, settings);
+    QFETCH(int, speed);
+    QFETCH(int, stopBits);
+    const auto setTo = [&](const WinSerialControl &s) {
+        const std::optional<WinSerialControl::DriverLine> d = s.driverLine();
+        return d && d->line.baud == speed && int(d->line.stopBits) == stopBits && d->line.dataBits == 8
+               && d->line.parity == LineSettings::Parity::None && !d->flowControl;
+    };
+    {
+        WinSerialControl before{PortNaming({})};
+        QCOMPARE(before.setSettings(settings), SerialCode::Ok);
+        QVERIFY(openBoard(before));
+        QVERIFY(setTo(before));
+    }
+    WinSerialControl whileOpen{PortNaming({})};
+    QCOMPARE(whileOpen.setSettings(u"2400,n,8,1"_s), SerialCode::Ok);
+    QVERIFY(openBoard(whileOpen));
+    QVERIFY(!setTo(whileOpen));
+    QCOMPARE(whileOpen.setSettings(settings), SerialCode::Ok);
+    QCOMPARE(whileOpen.setHandshaking(0), SerialCode::Ok);
+    QVERIFY(setTo(whileOpen));
+}
+
+// Many commands handed over faster than the line takes them: each whole, in order.
+void TestWinSerialControl::writesGoOutWholeAndInOrder()
+{
+    WinSerialControl s{PortNaming({})};
+    QCOMPARE(s.setSettings(u"115200,n,8,1"_s), SerialCode::Ok);
+    QVERIFY(openBoard(s));
+    const qsizetype before = m_board1.commands().size();
+    QStringList sent;
+    for (int i = 0; i < 300; ++i) {
+        const QString command = u"SV11=%1"_s.arg(i % 101);
+        QCOMPARE(s.output(command.toLatin1() + '\r'), SerialCode::Ok);
+        sent << command;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(m_board1.commands().size() - before, sent.size(), 10000);
+    QCOMPARE(m_board1.commands().mid(before), sent);
+    QVERIFY(s.portOpen());
+}
+
+// The board on COM2 goes away while the port is open: said once, the port closed, nothing
+// left spinning.
+void TestWinSerialControl::vanishedBoardClosesOnceWithoutSpinning()
+{
+    WinSerialControl s{PortNaming({})};
+    QVERIFY(openBoard(s, 2));
+    QSignalSpy lost(&s, &SerialControl::linkLost);
+    QSignalSpy refused(&s, &SerialControl::writeFailed);
+    QCOMPARE(s.output("SV21=7\r"), SerialCode::Ok);
+
+    const double cpuBefore = cpuSeconds();
+    QTRY_VERIFY_WITH_TIMEOUT(lost.size() + refused.size() > 0 || !s.portOpen(), 5000);
+    QVERIFY(!s.portOpen());
+    QTest::qWait(500);
+    QCOMPARE(lost.size() + refused.size(), 1);
+    qInfo("the board gone: %s", lost.isEmpty() ? "a write refused" : "link lost");
+    const double cpu = cpuSeconds() - cpuBefore;
+    QVERIFY2(cpu < 0.5, qPrintable(u"busy after the board vanished: %1 s CPU"_s.arg(cpu)));
+    QCOMPARE(s.output("I?\r"), SerialCode::PortNotOpen);
+}
+
+QTEST_GUILESS_MAIN(TestWinSerialControl)
+#include "tst_winserialcontrol.moc"

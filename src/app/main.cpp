@@ -6,6 +6,7 @@
 #include "ui/panel.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 namespace {
 
+#ifndef Q_OS_WIN
 // Without a display Qt aborts; say what to do instead. A platform named on the command line
 // (-platform offscreen) needs none.
 bool displayAvailable(const CommandLine &line)
@@ -33,11 +35,23 @@ QStringList argumentsOf(int argc, char *argv[])
         list << QString::fromLocal8Bit(argv[i]);
     return list;
 }
+#endif
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_WIN
+    // A program with a window has no console to answer on, and its argv is in the ANSI code
+    // page: the command line is read in UTF-16 once Qt runs, and answered in a box.
+    QApplication app(argc, argv);
+    const CommandLine line = CommandLine::parse(QCoreApplication::arguments());
+    if (line.help || !line.error.isEmpty()) {
+        const QString usage = CommandLine::usage(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+        MessageBoxPrompts::tell(line.help ? usage : line.error + QStringLiteral("\n\n") + usage, !line.help);
+        return line.help ? 0 : 2;
+    }
+#else
     const QString usage = CommandLine::usage(QString::fromLocal8Bit(argv[0]));
     // Before anything needs a display, so that --help and mistakes are answered anywhere.
     const CommandLine line = CommandLine::parse(argumentsOf(argc, argv));
@@ -57,11 +71,14 @@ int main(int argc, char *argv[])
         return 2;
     }
     QApplication app(argc, argv);
+#endif
     MainWindow::prepareApplication();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/app/icons/pwmpanel.png")));
 
-    const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(
-        QString::fromLocal8Bit(argv[0]), QCoreApplication::applicationDirPath());
+    // The name the program was started by, in full (on Windows argv[0] loses what the ANSI
+    // code page cannot hold, such as a Cyrillic folder name on a Western system).
+    const ExecutableIdentity exe = ExecutableIdentity::fromArgv0(QCoreApplication::arguments().constFirst(),
+                                                                 QCoreApplication::applicationDirPath());
     // Made before the panel, so that it outlives the history that writes to it.
     std::unique_ptr<Recorder> recorder;
     if (!line.recordPath.isEmpty())

@@ -74,3 +74,10 @@ void MessageBoxPrompts::warnAndGoOn(const QString &title, const QString &text)
     box->setWindowModality(Qt::NonModal);
     box->show();
 }
+
+void MessageBoxPrompts::tell(const QString &text, bool problem)
+{
+    QMessageBox box(problem ? QMessageBox::Warning : QMessageBox::Information, QStringLiteral("PWM Panel"), text);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}

@@ -20,6 +20,8 @@ public:
 
     // A warning that leaves the panel working: shown beside it, nothing waits for an answer.
     void warnAndGoOn(const QString &title, const QString &text);
+    // What a program started from a console would print, before any window is shown.
+    static void tell(const QString &text, bool problem);
 
     // The boxes as shown, for inspection.
     static QMessageBox *makeNoResponseBox(QWidget *parent);

@@ -1,5 +1,5 @@
 // The whole panel on Windows: the real window and session over the Win32 serial layer, on the
-// COM ports that tests/wine/withboards maps to virtual boards (COM1; COM2 vanishes on
+// COM ports that tests/wine/withboards maps to virtual boards (COM1; COM12 vanishes on
 // SV21=7), with its settings in a folder whose name is not ASCII. Another copy of the real
 // pwmpanel.exe (PWM_PANEL_EXE) holds a port for the check of a port in use.
 #include "support/boardlog.h"
@@ -129,9 +129,9 @@ void TestEndToEndCom::panelOnComPorts()
     QVERIFY(holder.waitForFinished(10000));
     QTRY_COMPARE_WITH_TIMEOUT(p.status(), Found, SearchTimeout);
 
-    // The board on COM2 goes away while its port is open: the panel notices, closes the port
+    // The board on COM12 goes away while its port is open: the panel notices, closes the port
     // and does not spin.
-    saveSettings(p, u"2"_s);
+    saveSettings(p, u"12"_s);
     QTRY_COMPARE_WITH_TIMEOUT(p.status(), Found, SearchTimeout);
     QTRY_VERIFY_WITH_TIMEOUT(board2.commands().contains(u"SV21?"_s), 8000);
     p.prompts.noResponseAnswers = {Prompts::Answer::Yes};

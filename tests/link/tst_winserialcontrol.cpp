@@ -1,5 +1,6 @@
 // The Windows serial layer on COM ports: what each Win32 failure means, and the ports that
-// tests/wine/withboards maps to virtual boards (COM1; COM2 vanishes on SV21=7).
+// tests/wine/withboards maps to virtual boards: COM1, and COM12 (above 9, so reached only as
+// \\.\COM12), whose board vanishes on SV21=7.
 #include "link/winserialcontrol.h"
 #include "support/boardlog.h"
 
@@ -173,12 +174,12 @@ void TestWinSerialControl::writesGoOutWholeAndInOrder()
     QVERIFY(s.portOpen());
 }
 
-// The board on COM2 goes away while the port is open: said once, the port closed, nothing
+// The board on COM12 goes away while the port is open: said once, the port closed, nothing
 // left spinning.
 void TestWinSerialControl::vanishedBoardClosesOnceWithoutSpinning()
 {
     WinSerialControl s{PortNaming({})};
-    QVERIFY(openBoard(s, 2));
+    QVERIFY(openBoard(s, 12));
     QSignalSpy lost(&s, &SerialControl::linkLost);
     QSignalSpy refused(&s, &SerialControl::writeFailed);
     QCOMPARE(s.output("SV21=7\r"), SerialCode::Ok);

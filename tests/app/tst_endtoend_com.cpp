@@ -113,16 +113,17 @@ void TestEndToEndCom::panelOnComPorts()
     QTRY_COMPARE_WITH_TIMEOUT(p.status(), u"Invalid Port Number!"_s, SearchTimeout);
     QVERIFY(fileBytes(ini).startsWith("9,"));
 
-    // COM1 held by another program: another copy of the panel, in a folder of its own.
-    QTemporaryDir other;
+    // COM1 held by another program: another copy of the panel, in a folder of its own whose
+    // name the ANSI code page cannot hold. It polls, so it has read its settings beside it.
+    QTemporaryDir other(QDir::tempPath() + u"/Zweites Gerät Ж-XXXXXX"_s);
     const QString otherExe = other.filePath(u"pwmpanel.exe"_s);
     QVERIFY(QFile::copy(qEnvironmentVariable("PWM_PANEL_EXE"), otherExe));
     QVERIFY(writeFile(other.filePath(u"pwmpanel.ini"_s), Settings));
     QProcess holder;
+    const qsizetype pollsBefore = board1.timesOf(u"PV01?"_s).size();
     holder.start(otherExe, {});
     QVERIFY(holder.waitForStarted(10000));
-    const qsizetype searchesBefore = board1.timesOf(u"I?"_s).size();
-    QTRY_VERIFY_WITH_TIMEOUT(board1.timesOf(u"I?"_s).size() > searchesBefore, 15000); // it has the port
+    QTRY_VERIFY_WITH_TIMEOUT(board1.timesOf(u"PV01?"_s).size() > pollsBefore + 1, 20000);
     saveSettings(p, u"1"_s);
     QTRY_COMPARE_WITH_TIMEOUT(p.status(), u"Port already open!"_s, SearchTimeout);
     holder.kill();

@@ -50,7 +50,7 @@ QtSerialControl::QtSerialControl(PortNaming naming, QObject *parent)
 }
 
 QtSerialControl::QtSerialControl(PortNaming naming, ChipCheck hasChip, QObject *parent)
-    : SerialControl(parent), m_naming(std::move(naming)), m_hasChip(std::move(hasChip))
+    : BufferedSerialControl(parent), m_naming(std::move(naming)), m_hasChip(std::move(hasChip))
 {
     connect(&m_port, &QSerialPort::readyRead, this, &QtSerialControl::receive);
     connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialControl::portError);
@@ -104,7 +104,7 @@ int QtSerialControl::open()
             m_port.close();
             return SerialCode::NoSuchPort;
         }
-        m_event = 0;
+        startAfresh();
         const int rc = applyLine();
         if (rc != SerialCode::Ok)
             m_port.close();
@@ -152,22 +152,6 @@ int QtSerialControl::setRTSEnable(bool on)
     return SerialCode::LineSetupFailed;
 }
 
-int QtSerialControl::setRThreshold(int count)
-{
-    if (count < 0)
-        return SerialCode::BadPropertyValue;
-    m_threshold = count;
-    return SerialCode::Ok;
-}
-
-int QtSerialControl::setInputLen(int count)
-{
-    if (count < 0)
-        return SerialCode::BadPropertyValue;
-    m_inputLen = count;
-    return SerialCode::Ok;
-}
-
 int QtSerialControl::output(const QByteArray &bytes)
 {
     if (!m_port.isOpen())
@@ -191,28 +175,9 @@ int QtSerialControl::output(const QByteArray &bytes)
     return SerialCode::WriteFailed;
 }
 
-QByteArray QtSerialControl::input()
-{
-    return m_in.take(m_inputLen);
-}
-
-QByteArray QtSerialControl::inputAll()
-{
-    return m_in.takeAll();
-}
-
-int QtSerialControl::inBufferCount() const
-{
-    return int(std::min<qsizetype>(m_in.size(), 32767));
-}
-
 void QtSerialControl::receive()
 {
-    m_in.append(m_port.readAll());
-    if (m_threshold > 0 && m_in.size() >= m_threshold) {
-        m_event = EventReceive;
-        emit onComm();
-    }
+    receivedBytes(m_port.readAll());
 }
 
 void QtSerialControl::portError(QSerialPort::SerialPortError error)

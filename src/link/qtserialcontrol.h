@@ -1,9 +1,8 @@
 #pragma once
 
-#include "inputqueue.h"
+#include "bufferedserialcontrol.h"
 #include "linesettings.h"
 #include "portnaming.h"
-#include "serialcontrol.h"
 
 #include <QSerialPort>
 
@@ -15,7 +14,7 @@
 // A port whose node has no chip behind it (an unfitted ttyS) is no usable port. output()
 // hands the bytes to the device before it returns, so a write the device refuses fails
 // there; a refusal that still comes later is reported by writeFailed().
-class QtSerialControl final : public SerialControl
+class QtSerialControl final : public BufferedSerialControl
 {
     Q_OBJECT
 public:
@@ -33,13 +32,7 @@ public:
     int setPortOpen(bool open) override;
     int setDTREnable(bool on) override;
     int setRTSEnable(bool on) override;
-    int setRThreshold(int count) override;
-    int setInputLen(int count) override;
     int output(const QByteArray &bytes) override;
-    QByteArray input() override;
-    QByteArray inputAll() override;
-    int inBufferCount() const override;
-    int commEvent() const override { return m_event; }
 
 private:
     int open();
@@ -54,8 +47,4 @@ private:
     bool m_writeRefused = false; // the device refused bytes during output()
     int m_number = 1;
     LineSettings m_line;
-    int m_threshold = 0;
-    int m_inputLen = 0;
-    int m_event = 0;
-    InputQueue m_in; // received, not yet taken
 };

@@ -77,7 +77,7 @@ LineSettings fromDcb(const DCB &dcb)
 } // namespace
 
 WinSerialControl::WinSerialControl(PortNaming naming, QObject *parent)
-    : SerialControl(parent), m_naming(std::move(naming)), m_io(std::make_unique<Io>())
+    : BufferedSerialControl(parent), m_naming(std::move(naming)), m_io(std::make_unique<Io>())
 {
     m_io->wait.notifier.setEnabled(false);
     m_io->write.notifier.setEnabled(false);
@@ -175,8 +175,7 @@ int WinSerialControl::open()
     }
     m_io->port = port;
     m_io->claim = claim;
-    m_event = 0;
-    m_in.clear();
+    startAfresh();
 
     // Reads return at once with whatever is queued; writes have no time limit.
     COMMTIMEOUTS timeouts{};
@@ -251,22 +250,6 @@ int WinSerialControl::setRTSEnable(bool on)
     return SerialCode::LineSetupFailed;
 }
 
-int WinSerialControl::setRThreshold(int count)
-{
-    if (count < 0)
-        return SerialCode::BadPropertyValue;
-    m_threshold = count;
-    return SerialCode::Ok;
-}
-
-int WinSerialControl::setInputLen(int count)
-{
-    if (count < 0)
-        return SerialCode::BadPropertyValue;
-    m_inputLen = count;
-    return SerialCode::Ok;
-}
-
 // Waits for received characters. Where the wait is over at once, its event is set, so that
 // the bytes are read from the event loop like any others and a flood cannot hold it up.
 void WinSerialControl::armWait()
@@ -306,8 +289,9 @@ void WinSerialControl::received()
     COMSTAT status{};
     if (!ClearCommError(m_io->port, &errors, &status))
         return lose(false);
+    QByteArray bytes;
     if (status.cbInQue > 0) {
-        QByteArray bytes(qsizetype(status.cbInQue), Qt::Uninitialized);
+        bytes.resize(qsizetype(status.cbInQue));
         Pending &read = m_io->read;
         read.restart();
         DWORD got = 0;
@@ -317,13 +301,10 @@ void WinSerialControl::received()
         if (!ok)
             return lose(false);
         bytes.resize(qsizetype(got));
-        m_in.append(bytes);
     }
     armWait();
-    if (portOpen() && m_threshold > 0 && m_in.size() >= m_threshold) {
-        m_event = EventReceive;
-        emit onComm();
-    }
+    if (portOpen())
+        receivedBytes(bytes);
 }
 
 int WinSerialControl::output(const QByteArray &bytes)
@@ -410,19 +391,4 @@ void WinSerialControl::closePort()
     CloseHandle(std::exchange(io.claim, nullptr));
     io.writing.clear();
     m_toWrite.clear();
-}
-
-QByteArray WinSerialControl::input()
-{
-    return m_in.take(m_inputLen);
-}
-
-QByteArray WinSerialControl::inputAll()
-{
-    return m_in.takeAll();
-}
-
-int WinSerialControl::inBufferCount() const
-{
-    return int(std::min<qsizetype>(m_in.size(), 32767));
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include "inputqueue.h"
+#include "bufferedserialcontrol.h"
 #include "linesettings.h"
 #include "portnaming.h"
-#include "serialcontrol.h"
 
 #include <QList>
 
@@ -20,7 +19,7 @@
 // Codes: a port that does not exist 8002; one another program holds (sharing violation,
 // access denied), or another panel 8005; line settings the driver refuses 8032; a write it
 // refuses 8033; a device that goes away while open 8034.
-class WinSerialControl final : public SerialControl
+class WinSerialControl final : public BufferedSerialControl
 {
     Q_OBJECT
 public:
@@ -35,13 +34,7 @@ public:
     int setPortOpen(bool open) override;
     int setDTREnable(bool on) override;
     int setRTSEnable(bool on) override;
-    int setRThreshold(int count) override;
-    int setInputLen(int count) override;
     int output(const QByteArray &bytes) override;
-    QByteArray input() override;
-    QByteArray inputAll() override;
-    int inBufferCount() const override;
-    int commEvent() const override { return m_event; }
 
     // What a Win32 error from opening a port means to the panel.
     static int openFailureCode(unsigned long error);
@@ -73,9 +66,5 @@ private:
     LineSettings m_line;
     bool m_dtr = false;
     bool m_rts = false;
-    int m_threshold = 0;
-    int m_inputLen = 0;
-    int m_event = 0;
-    InputQueue m_in;             // received, not yet taken
     QList<QByteArray> m_toWrite; // waiting for the write on its way
 };

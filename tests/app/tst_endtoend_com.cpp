@@ -4,6 +4,7 @@
 // pwmpanel.exe (PWM_PANEL_EXE) holds a port for the check of a port in use.
 #include "support/boardlog.h"
 #include "support/program.h"
+#include "support/cputime.h" // after the panel: <windows.h> defines names its controls use
 
 #include <QDir>
 #include <QLabel>
@@ -12,8 +13,6 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <windows.h>
 
 using namespace Qt::StringLiterals;
 
@@ -34,14 +33,6 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-double cpuSeconds()
-{
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    const auto seconds = [](FILETIME t) { return double(quint64(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
-    return seconds(kernel) + seconds(user);
 }
 
 } // namespace
@@ -141,9 +132,9 @@ void TestEndToEndCom::panelOnComPorts()
     qInfo("the board gone: status \"%s\", %d question(s)", qPrintable(p.status()), p.prompts.noResponseCount);
     QVERIFY(p.status() == u"COM Port comm-error! 8034"_s || p.prompts.noResponseCount == 1);
     QVERIFY(board2.commands().contains(u"SV21=7"_s));
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = processCpuSeconds();
     QTest::qWait(3000);
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = processCpuSeconds() - cpuBefore;
     QVERIFY2(cpu < 0.5, qPrintable(u"%1 s CPU in 3 s with the board gone"_s.arg(cpu)));
     QVERIFY(!p.prompts.ended);
 }

@@ -3,6 +3,8 @@
 // \\.\COM12), whose board vanishes on SV21=7.
 #include "link/winserialcontrol.h"
 #include "support/boardlog.h"
+#include "support/cputime.h"
+#include "support/serialinput.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -19,14 +21,6 @@ bool openBoard(WinSerialControl &s, int number = 1)
     return s.setCommPort(number) == SerialCode::Ok && s.setPortOpen(true) == SerialCode::Ok
            && s.setDTREnable(false) == SerialCode::Ok && s.setRTSEnable(false) == SerialCode::Ok
            && s.setRThreshold(1) == SerialCode::Ok && s.setInputLen(1) == SerialCode::Ok;
-}
-
-double cpuSeconds()
-{
-    FILETIME created, ended, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    const auto seconds = [](FILETIME t) { return double(quint64(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7; };
-    return seconds(kernel) + seconds(user);
 }
 
 } // namespace
@@ -89,17 +83,7 @@ void TestWinSerialControl::talksToTheBoard()
     QCOMPARE(s.output("I?\r"), SerialCode::Ok);
 
     QByteArray got;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            while (s.inBufferCount() > 0) {
-                const QByteArray one = s.input();
-                if (one.size() != 1)
-                    return false;
-                got += one;
-            }
-            return got == "ORVIX7\r";
-        }(),
-        5000);
+    QTRY_VERIFY_WITH_TIMEOUT(takeOneByOne(s, got) && got == "ORVIX7\r", 5000);
     QVERIFY(events.size() >= 1);
     QCOMPARE(s.commEvent(), int(SerialControl::EventReceive));
     QCOMPARE(m_board1.commands().constLast(), u"I?"_s);
@@ -184,13 +168,13 @@ void TestWinSerialControl::vanishedBoardClosesOnceWithoutSpinning()
     QSignalSpy refused(&s, &SerialControl::writeFailed);
     QCOMPARE(s.output("SV21=7\r"), SerialCode::Ok);
 
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = processCpuSeconds();
     QTRY_VERIFY_WITH_TIMEOUT(lost.size() + refused.size() > 0 || !s.portOpen(), 5000);
     QVERIFY(!s.portOpen());
     QTest::qWait(500);
     QCOMPARE(lost.size() + refused.size(), 1);
     qInfo("the board gone: %s", lost.isEmpty() ? "a write refused" : "link lost");
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = processCpuSeconds() - cpuBefore;
     QVERIFY2(cpu < 0.5, qPrintable(u"busy after the board vanished: %1 s CPU"_s.arg(cpu)));
     QCOMPARE(s.output("I?\r"), SerialCode::PortNotOpen);
 }

@@ -2,7 +2,6 @@
 #include "link/qtserialcontrol.h"
 #include "link/serialnode.h"
 #include "support/boardprocess.h"
-#include "support/serialinput.h"
 
 #include <QDir>
 #include <QSerialPort>
@@ -150,7 +149,17 @@ void TestQtSerialControl::talksToTheBoard()
     QCOMPARE(s.output("I?\r"), SerialCode::Ok);
 
     QByteArray got;
-    QTRY_VERIFY_WITH_TIMEOUT(takeOneByOne(s, got) && got == "ORVIX7\r\n", 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            while (s.inBufferCount() > 0) {
+                const QByteArray one = s.input();
+                if (one.size() != 1)
+                    return false;
+                got += one;
+            }
+            return got == "ORVIX7\r\n";
+        }(),
+        3000);
     QVERIFY(events.size() >= 1);
     QCOMPARE(s.commEvent(), int(SerialControl::EventReceive));
     QCOMPARE(board.commands(), QStringList{u"I?"_s});

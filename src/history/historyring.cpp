@@ -26,8 +26,7 @@ void HistoryRing::dropOldest()
 }
 
 // Makes the ring at least `needed` bytes (at most maxBytes), keeping the text where its entries
-// say. Kept text runs from the oldest entry's offset for m_textBytes bytes, circularly; when it
-// wraps, the part from the oldest entry to the old end (with a line running past that end) is
+// say. Kept text runs for m_textBytes bytes up to m_write, circularly; when it wraps, the part from the oldest entry to the old end (with a line running past that end) is
 // moved up to the new end, so the front part stays where it is. Growing by half each time keeps
 // the moving to a few times the text ever kept.
 void HistoryRing::grow(qsizetype needed)
@@ -38,7 +37,9 @@ void HistoryRing::grow(qsizetype needed)
         m_write = 0;
         return;
     }
-    const qsizetype head = slot(0).offset;
+    // Where the oldest text starts: counted back from the newest, since an empty line's own
+    // offset says nothing (one added to a full ring sits at its end, stored as 0).
+    const qsizetype head = (m_write + old - m_textBytes) % old;
     if (head + m_textBytes <= old) { // in one piece
         m_write = head + m_textBytes;
         return;

@@ -92,6 +92,10 @@ void TestHistory::ringKeepsTheNewestWithinBothBounds_data()
     QTest::newRow("grows while wrapped at its end")
         << 3 << 4096 << QByteArrayList{QByteArray(256, 'a'), QByteArray(256, 'b'), QByteArray(256, 'c'), QByteArray(256, 'd'), QByteArray(256, 'e'), QByteArray(600, 'f')}
         << QByteArray(QByteArray(256, 'd') + '|' + QByteArray(256, 'e') + '|' + QByteArray(600, 'f') + '|');
+    // An empty line added to a full ring sits at its end; the ring then grows past it.
+    QTest::newRow("grows after an empty line in a full ring")
+        << 4 << 4096 << QByteArrayList{QByteArray(1024, 'a'), "", QByteArray(10, 'b'), QByteArray(10, 'c'), QByteArray(1600, 'd')}
+        << QByteArray('|' + QByteArray(10, 'b') + '|' + QByteArray(10, 'c') + '|' + QByteArray(1600, 'd') + '|');
     QTest::newRow("a line longer than the ring keeps its beginning")
         << 100 << 4 << QByteArrayList{"xy", "123456789"} << QByteArray("1234|");
     QTest::newRow("empty lines count as entries")

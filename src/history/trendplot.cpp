@@ -31,23 +31,38 @@ qsizetype firstSince(const Trend &trend, Trend::Series series, qint64 since)
     return lo;
 }
 
-// Points [from, to) thinned to about `limit`: each stretch keeps its lowest and highest value,
-// in time order.
-void appendThinned(QList<QPointF> &out, const Trend &trend, Trend::Series series, qsizetype from, qsizetype to,
-                   qsizetype per)
+// The window's time cut into columns, each about two drawn points wide. Whatever falls within
+// one column is drawn as its lowest and highest value, so that what is drawn stays a few points
+// a column however many values the window holds.
+struct Columns {
+    qint64 from = 0;
+    double msEach = 1;
+    qsizetype count = 1;
+
+    qsizetype at(qint64 msecs) const
+    {
+        return std::clamp<qsizetype>(qsizetype(double(msecs - from) / msEach), 0, count - 1);
+    }
+};
+
+// Points [from, to) of `points`, each column's lowest and highest value in time order. A flat
+// column keeps its first and last point where `flatKeepsLength` (a line), one point otherwise
+// (a mark).
+void appendThinned(QList<QPointF> &out, const std::vector<Trend::Point> &points, size_t from, size_t to,
+                   const Columns &columns, bool flatKeepsLength)
 {
-    for (qsizetype b = from; b < to; b += per) {
-        const qsizetype end = std::min(to, b + per);
-        Trend::Point lo = trend.at(series, b), hi = lo;
-        for (qsizetype i = b + 1; i < end; ++i) {
-            const Trend::Point p = trend.at(series, i);
-            if (p.value < lo.value)
-                lo = p;
-            if (p.value > hi.value)
-                hi = p;
+    for (size_t b = from; b < to;) {
+        const qsizetype column = columns.at(points[b].msecs);
+        Trend::Point lo = points[b], hi = lo;
+        size_t end = b + 1;
+        for (; end < to && columns.at(points[end].msecs) == column; ++end) {
+            if (points[end].value < lo.value)
+                lo = points[end];
+            if (points[end].value > hi.value)
+                hi = points[end];
         }
-        if (lo.value == hi.value && end - b > 1)
-            hi = trend.at(series, end - 1); // a flat stretch keeps its length
+        if (lo.value == hi.value && end - b > 1 && flatKeepsLength)
+            hi = points[end - 1];
         out.append(QPointF(double(lo.msecs), lo.value));
         if (hi.msecs != lo.msecs) {
             const QPointF h(double(hi.msecs), hi.value);
@@ -56,76 +71,102 @@ void appendThinned(QList<QPointF> &out, const Trend &trend, Trend::Series series
             else
                 out.append(h);
         }
+        b = end;
     }
 }
 
 // Measured values: lines along steady runs of readings, marks for values on their own (and
 // for all of them where they are few). Readings are steady where at least SteadyGaps gaps in a
 // row are each like the next, as polling gives and an operator's clicks hardly do; a reading
-// that came within a steady run (asked for between polls) stays on the line.
-TrendPlot::Lines measured(const Trend &trend, Trend::Series series, qsizetype from, qsizetype per, bool markAll)
+// that came within a steady run (asked for between polls) stays on the line. A run that stays
+// within one column is drawn as marks, and marks are thinned by column as lines are.
+TrendPlot::Lines measured(const Trend &trend, Trend::Series series, qsizetype from, const Columns &columns,
+                          bool markAll)
 {
     TrendPlot::Lines lines;
-    const qsizetype count = trend.size(series) - from;
-    std::vector<qint64> gap(size_t(std::max<qsizetype>(count, 1))); // gap[k]: before reading k
-    for (qsizetype k = 1; k < count; ++k)
-        gap[size_t(k)] = trend.at(series, from + k).msecs - trend.at(series, from + k - 1).msecs;
+    std::vector<Trend::Point> points;
+    points.reserve(size_t(trend.size(series) - from));
+    for (qsizetype i = from; i < trend.size(series); ++i)
+        points.push_back(trend.at(series, i));
+    const size_t count = points.size();
+    std::vector<qint64> gap(std::max<size_t>(count, 1)); // gap[k]: before reading k
+    for (size_t k = 1; k < count; ++k)
+        gap[k] = points[k].msecs - points[k - 1].msecs;
     std::vector<char> steady(gap.size() + 1, 0);
-    for (qsizetype k = 1; k < count;) {
-        qsizetype end = k + 1; // gaps [k, end) are each like the next
-        while (end < count && alike(gap[size_t(end - 1)], gap[size_t(end)]))
+    for (size_t k = 1; k < count;) {
+        size_t end = k + 1; // gaps [k, end) are each like the next
+        while (end < count && alike(gap[end - 1], gap[end]))
             ++end;
-        if (end - k >= SteadyGaps)
-            std::fill(steady.begin() + k, steady.begin() + end, 1);
+        if (end - k >= size_t(SteadyGaps))
+            std::fill(steady.begin() + qsizetype(k), steady.begin() + qsizetype(end), 1);
         k = end;
     }
-    const auto joined = [&](qsizetype k) {
-        return steady[size_t(k)]
-               || (k > 1 && k + 1 < count && steady[size_t(k - 1)] && steady[size_t(k + 1)]
-                   && gap[size_t(k)] <= SteadyFactor * double(std::min(gap[size_t(k - 1)], gap[size_t(k + 1)])));
+    const auto joined = [&](size_t k) {
+        return steady[k]
+               || (k > 1 && k + 1 < count && steady[k - 1] && steady[k + 1]
+                   && gap[k] <= SteadyFactor * double(std::min(gap[k - 1], gap[k + 1])));
     };
-    qsizetype runStart = 0;
-    for (qsizetype k = 1; k <= count; ++k) {
+    std::vector<Trend::Point> alone; // in time order
+    size_t runStart = 0;
+    for (size_t k = 1; k <= count; ++k) {
         if (k < count && joined(k))
             continue;
-        if (k - runStart >= 2) {
+        if (k - runStart >= 2 && columns.at(points[runStart].msecs) != columns.at(points[k - 1].msecs)) {
             QList<QPointF> run;
-            appendThinned(run, trend, series, from + runStart, from + k, per);
-            if (run.size() > 1)
-                lines.runs.append(run);
-            else
-                lines.marks.append(run);
+            appendThinned(run, points, runStart, k, columns, true);
+            lines.runs.append(run);
         } else {
-            const Trend::Point p = trend.at(series, from + runStart);
-            lines.marks.append(QPointF(double(p.msecs), p.value));
+            alone.insert(alone.end(), points.begin() + qsizetype(runStart), points.begin() + qsizetype(k));
         }
         runStart = k;
     }
-    if (markAll)
-        for (const QList<QPointF> &run : std::as_const(lines.runs))
-            lines.marks.append(run);
+    if (markAll) {
+        for (const Trend::Point &p : points)
+            lines.marks.append(QPointF(double(p.msecs), p.value));
+    } else {
+        appendThinned(lines.marks, alone, 0, alone.size(), columns, false);
+    }
     return lines;
 }
 
 // A setting as steps, held from the last report before `since` (drawn from `since`) to `until`.
-TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, qint64 since, qint64 until)
+// Where it changed more than once within a column, the column shows the range it took at the
+// first change, then holds the last value.
+TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, qint64 since, qint64 until,
+                      const Columns &columns)
 {
     TrendPlot::Lines lines;
-    const qsizetype n = trend.size(series);
     QList<QPointF> run;
+    const auto to = [&run](qint64 msecs, double value) {
+        const QPointF p(double(msecs), value);
+        if (run.isEmpty() || run.constLast() != p)
+            run.append(p);
+    };
+    const qsizetype n = trend.size(series);
     if (from > 0)
-        run.append(QPointF(double(since), trend.at(series, from - 1).value));
-    for (qsizetype i = from; i < n; ++i) {
-        const Trend::Point p = trend.at(series, i);
-        if (!run.isEmpty()) {
-            if (run.constLast().y() == p.value)
-                continue;
-            run.append(QPointF(double(p.msecs), run.constLast().y()));
+        to(since, trend.at(series, from - 1).value);
+    for (qsizetype i = from; i < n;) {
+        const Trend::Point p = trend.at(series, i++);
+        if (run.isEmpty()) {
+            to(p.msecs, p.value);
+            continue;
         }
-        run.append(QPointF(double(p.msecs), p.value));
+        const double before = run.constLast().y();
+        if (p.value == before)
+            continue;
+        const qsizetype column = columns.at(p.msecs);
+        double lo = std::min(before, p.value), hi = std::max(before, p.value), last = p.value;
+        for (; i < n && columns.at(trend.at(series, i).msecs) == column; ++i) {
+            last = trend.at(series, i).value;
+            lo = std::min(lo, last), hi = std::max(hi, last);
+        }
+        to(p.msecs, before);
+        to(p.msecs, last >= before ? lo : hi);
+        to(p.msecs, last >= before ? hi : lo);
+        to(p.msecs, last);
     }
     if (!run.isEmpty() && run.constLast().x() < double(until))
-        run.append(QPointF(double(until), run.constLast().y()));
+        to(until, run.constLast().y());
     if (run.size() == 1)
         lines.marks.append(run);
     else if (!run.isEmpty())
@@ -155,15 +196,15 @@ TrendPlot TrendPlot::of(const Trend &trend, qint64 spanMs, int pointsPerSeries, 
     if (plot.to - plot.from < LeastSpanMs)
         plot.from = plot.to - LeastSpanMs;
 
-    const qsizetype buckets = std::max(1, pointsPerSeries / 2);
+    const Columns columns{plot.from, double(plot.to - plot.from) / std::max(1, pointsPerSeries / 2),
+                          std::max(1, pointsPerSeries / 2)};
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (int c = 0; c < CurveCount; ++c) {
         const Trend::Series s = SeriesOf[size_t(c)];
         const qsizetype from = firstSince(trend, s, plot.from);
-        const qsizetype count = trend.size(s) - from;
-        const qsizetype per = count > 2 * buckets ? (count + buckets - 1) / buckets : 1;
         Lines &lines = plot.curves[size_t(c)];
-        lines = heldAt(c) ? held(trend, s, from, plot.from, plot.to) : measured(trend, s, from, per, count <= marksUpTo);
+        lines = heldAt(c) ? held(trend, s, from, plot.from, plot.to, columns)
+                          : measured(trend, s, from, columns, trend.size(s) - from <= marksUpTo);
         for (const QList<QPointF> &run : std::as_const(lines.runs))
             for (const QPointF &p : run)
                 lo = std::min(lo, p.y()), hi = std::max(hi, p.y());

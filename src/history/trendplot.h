@@ -34,9 +34,11 @@ struct TrendPlot {
     QList<qint64> timeTicks;
     QList<double> valueTicks;
 
-    // The last `spanMs` up to the latest report. Each series shows about `pointsPerSeries`
-    // points (the lowest and highest of each stretch where there are more), and marks every
-    // value while it shows no more than `marksUpTo` of them.
+    // The last `spanMs` up to the latest report, cut into `pointsPerSeries` / 2 columns of time.
+    // Each series shows at most the lowest and highest value of a column in its lines and in
+    // its marks (for a setting, the range it took), so that drawing costs the same however
+    // many values the window holds; it marks every value while it shows no more than
+    // `marksUpTo` of them.
     static TrendPlot of(const Trend &trend, qint64 spanMs, int pointsPerSeries, int marksUpTo);
 
     // Round steps: 1, 2 or 5 times a power of ten for values, and whole seconds, minutes or

@@ -19,6 +19,7 @@
 #include <ctime>
 #include <functional>
 #include <optional>
+#include <random>
 
 using Feed = std::function<void(Trend &)>;
 Q_DECLARE_METATYPE(Feed)
@@ -53,6 +54,8 @@ private slots:
     void trendKeepsItsBound();
     void trendDrawsWhatWasMeasured_data();
     void trendDrawsWhatWasMeasured();
+    void trendDrawsAFewPointsAColumn_data();
+    void trendDrawsAFewPointsAColumn();
     void hostileTextComesBackFromCsv_data();
     void hostileTextComesBackFromCsv();
     void timesAreLocalIsoWithMilliseconds();
@@ -267,6 +270,49 @@ void TestHistory::trendDrawsWhatWasMeasured()
         QVERIFY(i == 0 || plot.valueTicks[i] > plot.valueTicks[i - 1]);
     }
     QVERIFY(!plot.timeTicks.isEmpty());
+}
+
+void TestHistory::trendDrawsAFewPointsAColumn_data()
+{
+    QTest::addColumn<Feed>("feed"); // an hour of reports, one of them 1000
+    QTest::addColumn<int>("curve");
+
+    // Gaps of 50 to 150 ms, sometimes a few alike in a row, values 0 to 9.9.
+    const auto hour = [](Trend &t, Trend::Series s, int gapFrom, int gapTo) {
+        std::minstd_rand rng(7);
+        bool spiked = false;
+        for (qint64 at = 0; at < 3'600'000; at += gapFrom + qint64(rng() % unsigned(gapTo - gapFrom + 1))) {
+            const bool spike = !spiked && at >= 1'800'000;
+            spiked = spiked || spike;
+            t.add(s, at, spike ? 1000 : double(rng() % 100) / 10);
+        }
+    };
+    QTest::newRow("readings at uneven times")
+        << Feed([=](Trend &t) { hour(t, Trend::ProcessValue1, 50, 150); }) << int(TrendPlot::ProcessValue1);
+    QTest::newRow("steady polling")
+        << Feed([=](Trend &t) { hour(t, Trend::ProcessValue2, 100, 100); }) << int(TrendPlot::ProcessValue2);
+    QTest::newRow("a setting changed at every report")
+        << Feed([=](Trend &t) { hour(t, Trend::Setpoint1, 50, 150); }) << int(TrendPlot::Setpoint1);
+}
+
+// However many values an hour holds, what is drawn stays a few points a column of time (the
+// window's trend is painted in time that follows that count), and keeps each column's extremes.
+void TestHistory::trendDrawsAFewPointsAColumn()
+{
+    QFETCH(Feed, feed);
+    QFETCH(int, curve);
+
+    Trend trend;
+    feed(trend);
+    const int shown = 600;
+    const TrendPlot plot = TrendPlot::of(trend, 3'600'000, shown, 120);
+    const TrendPlot::Lines &lines = plot.curves[size_t(curve)];
+    qsizetype points = lines.marks.size();
+    for (const QList<QPointF> &run : lines.runs)
+        points += run.size();
+    QVERIFY2(points > 0 && points <= 3 * shown, qPrintable(QString::number(points)));
+    QCOMPARE(plot.high > 1000, true);
+    QCOMPARE(plot.low < 0.1, true);
 }
 
 void TestHistory::hostileTextComesBackFromCsv_data()

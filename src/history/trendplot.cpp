@@ -137,18 +137,18 @@ TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, 
 {
     TrendPlot::Lines lines;
     QList<QPointF> run;
-    const auto to = [&run](qint64 msecs, double value) {
+    const auto stepTo = [&run](qint64 msecs, double value) {
         const QPointF p(double(msecs), value);
         if (run.isEmpty() || run.constLast() != p)
             run.append(p);
     };
     const qsizetype n = trend.size(series);
     if (from > 0)
-        to(since, trend.at(series, from - 1).value);
+        stepTo(since, trend.at(series, from - 1).value);
     for (qsizetype i = from; i < n;) {
         const Trend::Point p = trend.at(series, i++);
         if (run.isEmpty()) {
-            to(p.msecs, p.value);
+            stepTo(p.msecs, p.value);
             continue;
         }
         const double before = run.constLast().y();
@@ -160,13 +160,13 @@ TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, 
             last = trend.at(series, i).value;
             lo = std::min(lo, last), hi = std::max(hi, last);
         }
-        to(p.msecs, before);
-        to(p.msecs, last >= before ? lo : hi);
-        to(p.msecs, last >= before ? hi : lo);
-        to(p.msecs, last);
+        stepTo(p.msecs, before);
+        stepTo(p.msecs, last >= before ? lo : hi);
+        stepTo(p.msecs, last >= before ? hi : lo);
+        stepTo(p.msecs, last);
     }
     if (!run.isEmpty() && run.constLast().x() < double(until))
-        to(until, run.constLast().y());
+        stepTo(until, run.constLast().y());
     if (run.size() == 1)
         lines.marks.append(run);
     else if (!run.isEmpty())
@@ -196,8 +196,8 @@ TrendPlot TrendPlot::of(const Trend &trend, qint64 spanMs, int pointsPerSeries, 
     if (plot.to - plot.from < LeastSpanMs)
         plot.from = plot.to - LeastSpanMs;
 
-    const Columns columns{plot.from, double(plot.to - plot.from) / std::max(1, pointsPerSeries / 2),
-                          std::max(1, pointsPerSeries / 2)};
+    const int columnCount = std::max(1, pointsPerSeries / 2);
+    const Columns columns{plot.from, double(plot.to - plot.from) / columnCount, columnCount};
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (int c = 0; c < CurveCount; ++c) {
         const Trend::Series s = SeriesOf[size_t(c)];

@@ -1,90 +1,42 @@
 #include "winserialcontrol.h"
 
-#include <QWinEventNotifier>
+#ifdef Q_OS_WIN
+#include "win32commdriver.h"
+#endif
 
-#include <windows.h>
-
+#include <algorithm>
 #include <utility>
 
-// One overlapped operation: its OVERLAPPED with a manual-reset event, and the notifier that
-// tells the GUI thread when the event is signalled.
-struct Pending {
-    OVERLAPPED ov{};
-    QWinEventNotifier notifier;
-    bool busy = false; // issued, not yet completed
-
-    Pending() : notifier(ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~Pending() { CloseHandle(ov.hEvent); }
-    void restart()
-    {
-        const HANDLE event = ov.hEvent;
-        ov = OVERLAPPED{};
-        ov.hEvent = event;
-        ResetEvent(event);
-    }
-};
-
-struct WinSerialControl::Io {
-    HANDLE port = INVALID_HANDLE_VALUE;
-    HANDLE claim = nullptr; // the named mutex that says a panel has the port
-    Pending wait;  // WaitCommEvent for received characters
-    DWORD mask = 0;
-    Pending write; // the write on its way
-    QByteArray writing;
-    Pending read;  // ReadFile of what is queued; completes at once
-};
+using Op = CommDriver::Op;
 
 namespace {
 
-BYTE toDcb(LineSettings::Parity p)
-{
-    switch (p) {
-    case LineSettings::Parity::Even: return EVENPARITY;
-    case LineSettings::Parity::Odd: return ODDPARITY;
-    case LineSettings::Parity::Mark: return MARKPARITY;
-    case LineSettings::Parity::Space: return SPACEPARITY;
-    case LineSettings::Parity::None: break;
-    }
-    return NOPARITY;
-}
-
-BYTE toDcb(LineSettings::StopBits s)
-{
-    switch (s) {
-    case LineSettings::StopBits::OneAndHalf: return ONE5STOPBITS;
-    case LineSettings::StopBits::Two: return TWOSTOPBITS;
-    case LineSettings::StopBits::One: break;
-    }
-    return ONESTOPBIT;
-}
-
-LineSettings fromDcb(const DCB &dcb)
-{
-    LineSettings line;
-    line.baud = int(dcb.BaudRate);
-    line.dataBits = dcb.ByteSize;
-    line.parity = dcb.Parity == EVENPARITY    ? LineSettings::Parity::Even
-                  : dcb.Parity == ODDPARITY   ? LineSettings::Parity::Odd
-                  : dcb.Parity == MARKPARITY  ? LineSettings::Parity::Mark
-                  : dcb.Parity == SPACEPARITY ? LineSettings::Parity::Space
-                                              : LineSettings::Parity::None;
-    line.stopBits = dcb.StopBits == ONE5STOPBITS  ? LineSettings::StopBits::OneAndHalf
-                    : dcb.StopBits == TWOSTOPBITS ? LineSettings::StopBits::Two
-                                                  : LineSettings::StopBits::One;
-    return line;
-}
+// Win32 error numbers for opening a port.
+constexpr unsigned long FileNotFound = 2, PathNotFound = 3, InvalidName = 123, BadUnit = 20,
+                        DevNotExist = 55, BadPathname = 161, Busy = 170;
 
 } // namespace
 
-WinSerialControl::WinSerialControl(PortNaming naming, QObject *parent)
-    : BufferedSerialControl(parent), m_naming(std::move(naming)), m_io(std::make_unique<Io>())
+WinSerialControl::WinSerialControl(PortNaming naming, std::unique_ptr<CommDriver> driver, QObject *parent)
+    : BufferedSerialControl(parent), m_naming(std::move(naming)), m_driver(std::move(driver))
 {
-    m_io->wait.notifier.setEnabled(false);
-    m_io->write.notifier.setEnabled(false);
-    m_io->read.notifier.setEnabled(false); // only ever waited for at once
-    connect(&m_io->wait.notifier, &QWinEventNotifier::activated, this, &WinSerialControl::received);
-    connect(&m_io->write.notifier, &QWinEventNotifier::activated, this, &WinSerialControl::written);
+    m_driver->signalled = [this](Op op) { signalled(op); };
+    for (auto [timer, op] : {std::pair{&m_readRetry, Op::Read}, std::pair{&m_writeRetry, Op::Write}}) {
+        timer->setSingleShot(true);
+        timer->setInterval(StatusRetry);
+        connect(timer, &QTimer::timeout, this, [this, op = op] {
+            if (m_open)
+                m_driver->watch(op, true);
+        });
+    }
 }
+
+#ifdef Q_OS_WIN
+WinSerialControl::WinSerialControl(PortNaming naming, QObject *parent)
+    : WinSerialControl(std::move(naming), std::make_unique<Win32CommDriver>(), parent)
+{
+}
+#endif
 
 WinSerialControl::~WinSerialControl()
 {
@@ -94,30 +46,26 @@ WinSerialControl::~WinSerialControl()
 int WinSerialControl::openFailureCode(unsigned long error)
 {
     switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_UNIT:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_BAD_PATHNAME:
+    case FileNotFound:
+    case PathNotFound:
+    case InvalidName:
+    case BadUnit:
+    case DevNotExist:
+    case BadPathname:
         return SerialCode::NoSuchPort;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_BUSY:
+    case CommDriver::AccessDenied:
+    case CommDriver::SharingViolation:
+    case CommDriver::AlreadyExists: // another panel's claim
+    case Busy:
         return SerialCode::PortInUse;
     default:
         return SerialCode::OpenFailed;
     }
 }
 
-bool WinSerialControl::portOpen() const
-{
-    return m_io->port != INVALID_HANDLE_VALUE;
-}
-
 int WinSerialControl::setCommPort(int number)
 {
-    if (portOpen())
+    if (m_open)
         return SerialCode::NotWhileOpen;
     if (number < 1)
         return SerialCode::BadPropertyValue;
@@ -131,14 +79,14 @@ int WinSerialControl::setSettings(const QString &text)
     if (!parsed)
         return SerialCode::BadSettings;
     m_line = *parsed;
-    return portOpen() ? applyLine() : SerialCode::Ok;
+    return m_open ? applyLine() : SerialCode::Ok;
 }
 
 int WinSerialControl::setHandshaking(int mode)
 {
     if (mode != 0)
         return SerialCode::BadPropertyValue;
-    return portOpen() ? applyLine() : SerialCode::Ok; // the line is set up without handshake
+    return m_open ? applyLine() : SerialCode::Ok; // the line is set up without handshake
 }
 
 int WinSerialControl::setPortOpen(bool open)
@@ -147,7 +95,7 @@ int WinSerialControl::setPortOpen(bool open)
         closePort();
         return SerialCode::Ok;
     }
-    return portOpen() ? SerialCode::Ok : this->open();
+    return m_open ? SerialCode::Ok : this->open();
 }
 
 int WinSerialControl::open()
@@ -155,89 +103,38 @@ int WinSerialControl::open()
     const QString device = m_naming.deviceFor(m_number);
     if (device.isEmpty())
         return SerialCode::NoSuchPort;
-    // Windows' drivers give a port to one program at a time. Emulated ports (Wine's) may not,
-    // so a panel also claims the port by name, and a second panel finds it held all the same.
-    const QString claimName = QStringLiteral("Local\\pwmpanel-") + device.toUpper();
-    const HANDLE claim = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t *>(claimName.utf16()));
-    if (!claim)
-        return SerialCode::OpenFailed;
-    if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(claim);
-        return SerialCode::PortInUse;
-    }
-    const QString path = QStringLiteral("\\\\.\\") + device;
-    const HANDLE port = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
-                                    0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        CloseHandle(claim);
+    if (const unsigned long error = m_driver->open(device))
         return openFailureCode(error);
-    }
-    m_io->port = port;
-    m_io->claim = claim;
+    m_open = true;
+    m_emptyReads = 0;
     startAfresh();
-
-    // Reads return at once with whatever is queued; writes have no time limit.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    int rc = applyLine();
-    if (rc == SerialCode::Ok
-        && !(SetCommTimeouts(port, &timeouts) && SetCommMask(port, EV_RXCHAR)))
-        rc = SerialCode::LineSetupFailed;
-    if (rc != SerialCode::Ok) {
+    if (const int rc = applyLine(); rc != SerialCode::Ok) {
         closePort();
         return rc;
     }
-    m_io->wait.notifier.setEnabled(true);
-    m_io->write.notifier.setEnabled(true);
-    armWait();
-    return portOpen() ? SerialCode::Ok : SerialCode::LinkLost;
+    m_driver->watch(Op::Read, true);
+    m_driver->watch(Op::Write, true);
+    if (armRead())
+        return SerialCode::Ok;
+    closePort();
+    return SerialCode::LinkLost;
 }
 
-// Speed, framing, no handshake, and the control lines as set; a parity error shows as '?'.
+// Speed, framing, no handshake, the control lines as set, and the time a write may take: the
+// line's time for its bytes (12 bits a byte at most, rounded up) plus WriteLimitMs.
 int WinSerialControl::applyLine()
 {
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(m_io->port, &dcb))
-        return SerialCode::LineSetupFailed;
-    dcb.BaudRate = DWORD(m_line.baud);
-    dcb.ByteSize = BYTE(m_line.dataBits);
-    dcb.Parity = toDcb(m_line.parity);
-    dcb.StopBits = toDcb(m_line.stopBits);
-    dcb.fBinary = TRUE;
-    dcb.fParity = m_line.parity != LineSettings::Parity::None;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = m_dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fTXContinueOnXoff = TRUE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fErrorChar = dcb.fParity;
-    dcb.ErrorChar = '?';
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = m_rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = FALSE;
-    return SetCommState(m_io->port, &dcb) ? SerialCode::Ok : SerialCode::LineSetupFailed;
-}
-
-std::optional<WinSerialControl::DriverLine> WinSerialControl::driverLine() const
-{
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!portOpen() || !GetCommState(m_io->port, &dcb))
-        return std::nullopt;
-    return DriverLine{fromDcb(dcb), dcb.fDtrControl == DTR_CONTROL_ENABLE, dcb.fRtsControl == RTS_CONTROL_ENABLE,
-                      dcb.fOutxCtsFlow || dcb.fOutxDsrFlow || dcb.fOutX || dcb.fInX
-                          || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb.fDtrControl == DTR_CONTROL_HANDSHAKE};
+    const unsigned long msPerByte = (12 * 1000 + unsigned(m_line.baud) - 1) / unsigned(m_line.baud);
+    return m_driver->setLine(m_line, m_dtr, m_rts) && m_driver->setTimeouts(msPerByte, WriteLimitMs)
+               ? SerialCode::Ok
+               : SerialCode::LineSetupFailed;
 }
 
 // A line held off that the device has no wire for (a virtual port) is as good as held off.
 int WinSerialControl::setDTREnable(bool on)
 {
     m_dtr = on;
-    if (!portOpen() || EscapeCommFunction(m_io->port, on ? SETDTR : CLRDTR) || !on)
+    if (!m_open || m_driver->setDtr(on) || !on)
         return SerialCode::Ok;
     return SerialCode::LineSetupFailed;
 }
@@ -245,150 +142,167 @@ int WinSerialControl::setDTREnable(bool on)
 int WinSerialControl::setRTSEnable(bool on)
 {
     m_rts = on;
-    if (!portOpen() || EscapeCommFunction(m_io->port, on ? SETRTS : CLRRTS) || !on)
+    if (!m_open || m_driver->setRts(on) || !on)
         return SerialCode::Ok;
     return SerialCode::LineSetupFailed;
 }
 
-// Waits for received characters. Where the wait is over at once, its event is set, so that
-// the bytes are read from the event loop like any others and a flood cannot hold it up.
-void WinSerialControl::armWait()
+// An operation's event was seen set.
+void WinSerialControl::signalled(Op op)
 {
-    Pending &wait = m_io->wait;
-    wait.restart();
-    m_io->mask = 0;
-    if (WaitCommEvent(m_io->port, &m_io->mask, &wait.ov)) {
-        SetEvent(wait.ov.hEvent);
+    bool &busy = op == Op::Read ? m_reading : m_writing;
+    CommDriver::Result result = m_driver->result(op); // also clears an event left from before
+    if (!m_open || !busy || !settled(op, result))
         return;
-    }
-    if (GetLastError() == ERROR_IO_PENDING)
-        wait.busy = true;
+    busy = false;
+    if (op == Op::Read)
+        readDone(result);
     else
-        lose(false);
+        writeDone(result);
 }
 
-// The wait is over: whatever the driver has queued is read, the next wait is armed, and the
-// handler is told while that wait runs, so that it may pump events and see later bytes.
-void WinSerialControl::received()
+// Whether `result` is the end of the operation. Not yet, although its event was seen: either
+// the notice was an old one (the event is clear now, and the real one follows), or the status
+// trails the event (Wine posts it to this thread), which asking once more after the event was
+// looked at usually settles; if not, the event is watched again after a short pause.
+bool WinSerialControl::settled(Op op, CommDriver::Result &result)
 {
-    Pending &wait = m_io->wait;
-    if (!portOpen())
-        return;
-    DWORD unused = 0;
-    if (wait.busy) {
-        // A wait can be cut short (a change of the control lines ends it under Wine): the
-        // bytes queued are read and the wait armed again, as after any other.
-        const DWORD error = GetOverlappedResult(m_io->port, &wait.ov, &unused, FALSE) ? 0 : GetLastError();
-        if (error == ERROR_IO_INCOMPLETE)
-            return;
-        if (error != 0 && error != ERROR_OPERATION_ABORTED)
-            return lose(false);
-        wait.busy = false;
-    }
-    DWORD errors = 0;
-    COMSTAT status{};
-    if (!ClearCommError(m_io->port, &errors, &status))
-        return lose(false);
-    QByteArray bytes;
-    if (status.cbInQue > 0) {
-        bytes.resize(qsizetype(status.cbInQue));
-        Pending &read = m_io->read;
-        read.restart();
-        DWORD got = 0;
-        bool ok = ReadFile(m_io->port, bytes.data(), status.cbInQue, &got, &read.ov);
-        if (!ok && GetLastError() == ERROR_IO_PENDING)
-            ok = GetOverlappedResult(m_io->port, &read.ov, &got, TRUE); // the timeouts end it at once
-        if (!ok)
-            return lose(false);
-        bytes.resize(qsizetype(got));
-    }
-    armWait();
-    if (portOpen())
+    if (result.error != CommDriver::IoIncomplete)
+        return true;
+    if (!m_driver->isSignalled(op))
+        return false;
+    result = m_driver->result(op);
+    if (result.error != CommDriver::IoIncomplete)
+        return true;
+    m_driver->watch(op, false);
+    (op == Op::Read ? m_readRetry : m_writeRetry).start();
+    return false;
+}
+
+// A read of everything queued, or, on a quiet line, of the first byte to come; false when the
+// device no longer answers.
+bool WinSerialControl::armRead()
+{
+    unsigned long waiting = 0, error = 0;
+    if (!m_driver->queued(waiting, error))
+        return false;
+    m_readBuffer.resize(std::clamp<qsizetype>(qsizetype(waiting), 1, ReadChunk));
+    error = m_driver->startRead(m_readBuffer.data(), static_cast<unsigned long>(m_readBuffer.size()));
+    m_reading = error == 0 || error == CommDriver::IoPending;
+    return m_reading;
+}
+
+// The bytes are taken, the next read armed, and then the handler told, so that it may pump
+// events and see later bytes. A read aborted, or over without a byte, is read again once; a
+// second in a row means the device is no longer answering reads. Bytes that came before the
+// device went are handed on before its going is said.
+void WinSerialControl::readDone(const CommDriver::Result &result)
+{
+    if (result.error != 0 && result.error != CommDriver::OperationAborted)
+        return lose();
+    const QByteArray bytes = m_readBuffer.first(std::min<qsizetype>(qsizetype(result.bytes), m_readBuffer.size()));
+    if (bytes.isEmpty() && ++m_emptyReads > 1)
+        return lose();
+    if (!bytes.isEmpty())
+        m_emptyReads = 0;
+    const bool armed = armRead();
+    if (!armed)
+        closePort();
+    if (!bytes.isEmpty())
         receivedBytes(bytes);
+    if (!armed)
+        emit linkLost(SerialCode::LinkLost);
 }
 
 int WinSerialControl::output(const QByteArray &bytes)
 {
-    if (!portOpen())
+    if (!m_open)
         return SerialCode::PortNotOpen;
+    if (m_waitingBytes + bytes.size() > WriteQueueLimit) {
+        // The device has taken nothing for a long while: as good as refused.
+        closePort();
+        return SerialCode::WriteFailed;
+    }
     m_toWrite.append(bytes);
-    if (m_io->write.busy)
-        return SerialCode::Ok; // goes out after the one on its way
-    return writeNext();
+    m_waitingBytes += bytes.size();
+    return m_writing ? SerialCode::Ok : writeNext();
 }
 
-// Starts the next write waiting; what the driver takes at once is done with.
+// Starts the next write waiting, if any.
 int WinSerialControl::writeNext()
 {
-    Pending &write = m_io->write;
-    while (!m_toWrite.isEmpty()) {
-        m_io->writing = m_toWrite.takeFirst();
-        write.restart();
-        DWORD put = 0;
-        if (WriteFile(m_io->port, m_io->writing.constData(), DWORD(m_io->writing.size()), &put, &write.ov)) {
-            if (qsizetype(put) < m_io->writing.size())
-                m_toWrite.prepend(m_io->writing.mid(qsizetype(put)));
-            continue;
-        }
-        if (GetLastError() != ERROR_IO_PENDING) {
-            closePort();
-            return SerialCode::WriteFailed;
-        }
-        write.busy = true;
+    if (m_toWrite.isEmpty())
         return SerialCode::Ok;
+    m_written = m_toWrite.takeFirst();
+    m_waitingBytes -= m_written.size();
+    const unsigned long error = m_driver->startWrite(m_written.constData(), static_cast<unsigned long>(m_written.size()));
+    if (error != 0 && error != CommDriver::IoPending) {
+        const int code = writeFailureCode();
+        closePort();
+        return code;
     }
+    m_writing = true;
     return SerialCode::Ok;
 }
 
-void WinSerialControl::written()
+// What the driver did not take goes first; a write that went nowhere was refused.
+void WinSerialControl::writeDone(const CommDriver::Result &result)
 {
-    Pending &write = m_io->write;
-    if (!portOpen() || !write.busy)
-        return;
-    DWORD put = 0;
-    if (!GetOverlappedResult(m_io->port, &write.ov, &put, FALSE)) {
-        if (GetLastError() == ERROR_IO_INCOMPLETE)
-            return;
-        write.busy = false;
-        return lose(true);
+    const qsizetype put = std::min<qsizetype>(qsizetype(result.bytes), m_written.size());
+    int code = SerialCode::Ok;
+    if (result.error != 0 || (put == 0 && !m_written.isEmpty())) {
+        code = writeFailureCode();
+        closePort();
+    } else {
+        if (put < m_written.size()) {
+            m_toWrite.prepend(m_written.sliced(put));
+            m_waitingBytes += m_written.size() - put;
+        }
+        m_written.clear();
+        code = writeNext();
     }
-    write.busy = false;
-    ResetEvent(write.ov.hEvent); // or the notifier would fire again and again
-    if (qsizetype(put) < m_io->writing.size())
-        m_toWrite.prepend(m_io->writing.mid(qsizetype(put)));
-    if (writeNext() != SerialCode::Ok)
+    if (code == SerialCode::LinkLost)
+        emit linkLost(code);
+    else if (code != SerialCode::Ok)
         emit writeFailed();
+}
+
+// A refused write: the device's going away (8034) if it no longer answers at all, else a
+// refusal (8033). Asked before the port is closed.
+int WinSerialControl::writeFailureCode()
+{
+    unsigned long waiting = 0, error = 0;
+    return m_driver->queued(waiting, error) ? SerialCode::WriteFailed : SerialCode::LinkLost;
 }
 
 // The device failed under us: closed at once, said once.
-void WinSerialControl::lose(bool refusedWrite)
+void WinSerialControl::lose()
 {
-    const bool unsent = refusedWrite || m_io->write.busy || !m_toWrite.isEmpty();
     closePort();
-    if (unsent)
-        emit writeFailed();
-    else
-        emit linkLost(SerialCode::LinkLost);
+    emit linkLost(SerialCode::LinkLost);
 }
 
+// What is on its way is cancelled and given CancelGrace to end; what does not end by then is
+// left to the driver with its buffer, so that nothing the driver may still write to is freed.
 void WinSerialControl::closePort()
 {
-    Io &io = *m_io;
-    if (io.port == INVALID_HANDLE_VALUE)
+    if (!m_open)
         return;
-    // What is still on its way is cancelled and waited for, before its buffers go.
-    CancelIo(io.port);
-    DWORD unused = 0;
-    for (Pending *p : {&io.wait, &io.write}) {
-        if (p->busy)
-            GetOverlappedResult(io.port, &p->ov, &unused, TRUE);
-        p->busy = false;
-        p->notifier.setEnabled(false);
-        ResetEvent(p->ov.hEvent);
+    m_open = false;
+    m_readRetry.stop();
+    m_writeRetry.stop();
+    m_driver->watch(Op::Read, false);
+    m_driver->watch(Op::Write, false);
+    if (m_reading || m_writing) {
+        m_driver->cancel(static_cast<unsigned long>(CancelGrace.count()));
+        if (m_reading && m_driver->result(Op::Read).error == CommDriver::IoIncomplete)
+            m_driver->abandon(Op::Read, std::exchange(m_readBuffer, {}));
+        if (m_writing && m_driver->result(Op::Write).error == CommDriver::IoIncomplete)
+            m_driver->abandon(Op::Write, std::exchange(m_written, {}));
     }
-    CloseHandle(io.port);
-    io.port = INVALID_HANDLE_VALUE;
-    CloseHandle(std::exchange(io.claim, nullptr));
-    io.writing.clear();
+    m_reading = m_writing = false;
+    m_driver->close();
+    m_written.clear();
     m_toWrite.clear();
+    m_waitingBytes = 0;
 }

@@ -1,9 +1,12 @@
-// The Windows serial layer: what each Win32 failure means, and on COM1, which
-// tests/wine/withboards maps to a virtual board, what the driver is set to and writes in order.
+// The Windows serial layer on Wine's driver: what each Win32 failure means, and on COM1, which
+// tests/wine/withboards maps to a virtual board, what the driver is set to, writes in order, a
+// burst received whole and a connected port that costs nothing while idle. (Its logic under
+// every completion order is tst_winserialorders, on a scripted driver.)
 // (The whole panel's run over this layer, tst_endtoend_com, finds the board, sees a port
 // missing, held and vanishing.)
 #include "link/winserialcontrol.h"
 #include "support/boardlog.h"
+#include "support/cputime.h"
 
 #include <QTest>
 
@@ -32,6 +35,9 @@ private slots:
     void lineSettingsReachThePort_data();
     void lineSettingsReachThePort();
     void writesGoOutWholeAndInOrder();
+    void burstReceivedWhole_data();
+    void burstReceivedWhole();
+    void idleWhileConnectedCostsNothing();
 
 private:
     BoardLog m_board1{qEnvironmentVariable("PWM_BOARD1_LOG")};
@@ -76,7 +82,7 @@ void TestWinSerialControl::lineSettingsReachThePort()
     QFETCH(int, speed);
     QFETCH(int, stopBits);
     const auto setTo = [&](const WinSerialControl &s) {
-        const std::optional<WinSerialControl::DriverLine> d = s.driverLine();
+        const std::optional<CommDriver::Line> d = s.driverLine();
         return d && d->line.baud == speed && int(d->line.stopBits) == stopBits && d->line.dataBits == 8
                && d->line.parity == LineSettings::Parity::None && !d->flowControl;
     };
@@ -110,6 +116,45 @@ void TestWinSerialControl::writesGoOutWholeAndInOrder()
     }
     QTRY_COMPARE_WITH_TIMEOUT(m_board1.commands().size() - before, sent.size(), 10000);
     QCOMPARE(m_board1.commands().mid(before), sent);
+    QVERIFY(s.portOpen());
+}
+
+// The board on COM1 answers BURST with 20,000 lines as fast as the port takes them.
+void TestWinSerialControl::burstReceivedWhole_data()
+{
+    QTest::addColumn<int>("run");
+    for (int run = 1; run <= 3; ++run)
+        QTest::addRow("run %d", run) << run;
+}
+
+void TestWinSerialControl::burstReceivedWhole()
+{
+    constexpr int Lines = 20000;
+    WinSerialControl s{PortNaming({})};
+    QVERIFY(openBoard(s));
+    QByteArray received;
+    connect(&s, &SerialControl::onComm, this, [&] { received += s.inputAll(); });
+    QCOMPARE(s.output("BURST\r"), SerialCode::Ok);
+    QTRY_VERIFY_WITH_TIMEOUT(received.count('\r') >= Lines || !s.portOpen(), 120000);
+    const QList<QByteArray> lines = received.split('\r');
+    QCOMPARE(lines.size(), Lines + 1);
+    for (int i = 0; i < Lines; ++i)
+        QCOMPARE(lines.at(i), "PV01=" + QByteArray::number(i + 1));
+}
+
+// A connected port with nothing coming: the read on its way costs nothing while it waits.
+void TestWinSerialControl::idleWhileConnectedCostsNothing()
+{
+    WinSerialControl s{PortNaming({})};
+    QVERIFY(openBoard(s));
+    QByteArray received;
+    connect(&s, &SerialControl::onComm, this, [&] { received += s.inputAll(); });
+    QCOMPARE(s.output("I?\r"), SerialCode::Ok);
+    QTRY_VERIFY_WITH_TIMEOUT(received.contains("ORVIX7\r"), 10000);
+    const double before = processCpuSeconds();
+    QTest::qWait(10000);
+    const double cpu = processCpuSeconds() - before;
+    QVERIFY2(cpu < 0.5, qPrintable(u"%1 s of CPU in 10 s connected and idle"_s.arg(cpu)));
     QVERIFY(s.portOpen());
 }
 

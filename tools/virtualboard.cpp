@@ -29,6 +29,7 @@ namespace {
 constexpr std::size_t kMaxCommand = 4096;  // longer commands are dropped whole
 constexpr int kMaxDelayMs = 600000;
 constexpr int kMaxFloodSeconds = 3600;
+constexpr int kMaxBurstLines = 10000000;
 
 struct Options {
     std::string name = "ORVIX7";
@@ -38,6 +39,8 @@ struct Options {
     bool silent = false;
     int delayMs = 0;
     int floodSeconds = 0;
+    int burstLines = 20000;
+    std::string burstOn; // the command that sets off a burst
     std::string logPath;
     std::string vanishOn; // the command on which the board goes away
 };
@@ -56,6 +59,9 @@ void printUsage(std::FILE *to)
                "                      the answer (random bytes, NUL, bytes above 127, markup, long\n"
                "                      runs without CR) as fast as the port takes it, dropping what\n"
                "                      arrives meanwhile; then one CR and normal answers\n"
+               "  --burst-on TEXT     on each command TEXT, send a burst of lines PV01=1, PV01=2, ...\n"
+               "                      as fast as the port takes them (waiting up to 5 s for it)\n"
+               "  --burst LINES       the lines in a burst (default 20000)\n"
                "  --vanish-on TEXT    on receiving the command TEXT, close the port and end, as a\n"
                "                      board that is unplugged\n"
                "  --help              show this text\n",
@@ -86,7 +92,7 @@ int parseOptions(int argc, char **argv, Options &opt)
         }
         const bool takesValue = arg == "--name" || arg == "--eol" || arg == "--link"
                 || arg == "--port" || arg == "--delay" || arg == "--log" || arg == "--flood"
-                || arg == "--vanish-on";
+                || arg == "--burst" || arg == "--burst-on" || arg == "--vanish-on";
         if (!takesValue) {
             std::fprintf(stderr, "virtualboard: unknown option '%s' (try --help)\n", argv[i]);
             return 2;
@@ -102,6 +108,8 @@ int parseOptions(int argc, char **argv, Options &opt)
             opt.link = value;
         } else if (arg == "--log") {
             opt.logPath = value;
+        } else if (arg == "--burst-on") {
+            opt.burstOn = value;
         } else if (arg == "--vanish-on") {
             opt.vanishOn = value;
         } else if (arg == "--eol") {
@@ -116,13 +124,14 @@ int parseOptions(int argc, char **argv, Options &opt)
             const auto n = parseWhole(value);
             const bool isPort = arg == "--port";
             const bool isFlood = arg == "--flood";
+            const bool isBurst = arg == "--burst";
             const long long low = isPort ? 1 : 0;
-            const long long high = isPort ? 9999 : isFlood ? kMaxFloodSeconds : kMaxDelayMs;
+            const long long high = isPort ? 9999 : isFlood ? kMaxFloodSeconds : isBurst ? kMaxBurstLines : kMaxDelayMs;
             if (!n || *n < low || *n > high) {
                 std::fprintf(stderr, "virtualboard: bad value '%s' for %s\n", argv[i], argv[i - 1]);
                 return 2;
             }
-            (isPort ? opt.port : isFlood ? opt.floodSeconds : opt.delayMs) = static_cast<int>(*n);
+            (isPort ? opt.port : isFlood ? opt.floodSeconds : isBurst ? opt.burstLines : opt.delayMs) = static_cast<int>(*n);
         }
     }
     return 0;
@@ -219,8 +228,8 @@ bool waitUnlessSignalled(int ms)
 }
 
 // Writes all of data to the non-blocking master; gives up (drops the rest) when
-// nobody drains the port for a while, so a closed panel cannot wedge the board.
-void writeAll(int fd, std::string_view data)
+// nobody drains the port for patienceMs, so a closed panel cannot wedge the board.
+void writeAll(int fd, std::string_view data, int patienceMs = 50)
 {
     while (!data.empty()) {
         const ssize_t n = write(fd, data.data(), data.size());
@@ -230,7 +239,7 @@ void writeAll(int fd, std::string_view data)
             continue;
         } else if (n < 0 && errno == EAGAIN) {
             pollfd pfd {fd, POLLOUT, 0};
-            if (poll(&pfd, 1, 50) <= 0)
+            if (poll(&pfd, 1, patienceMs) <= 0)
                 return;
         } else {
             return;
@@ -372,6 +381,11 @@ private:
         if (opt_.floodSeconds > 0 && !flooded_) {
             flooded_ = true;
             return flood(master_, opt_.floodSeconds * 1000);
+        }
+        if (!opt_.burstOn.empty() && cmd == opt_.burstOn) {
+            for (int i = 1; i <= opt_.burstLines; ++i)
+                writeAll(master_, "PV01=" + std::to_string(i) + "\r", 5000);
+            return true;
         }
         const auto reply = board_.handle(cmd);
         if (!reply || opt_.silent)

@@ -47,30 +47,29 @@ struct Columns {
 
 // Points [from, to) of `points`, each column's lowest and highest value in time order. A flat
 // column keeps its first and last point where `flatKeepsLength` (a line), one point otherwise
-// (a mark).
+// (a mark). The lowest and highest are told apart by their place, not their time: the lines of
+// one read share a time.
 void appendThinned(QList<QPointF> &out, const std::vector<Trend::Point> &points, size_t from, size_t to,
                    const Columns &columns, bool flatKeepsLength)
 {
+    const auto point = [&points](size_t k) {
+        return QPointF(double(points[k].msecs), points[k].value);
+    };
     for (size_t b = from; b < to;) {
         const qsizetype column = columns.at(points[b].msecs);
-        Trend::Point lo = points[b], hi = lo;
+        size_t lo = b, hi = b;
         size_t end = b + 1;
         for (; end < to && columns.at(points[end].msecs) == column; ++end) {
-            if (points[end].value < lo.value)
-                lo = points[end];
-            if (points[end].value > hi.value)
-                hi = points[end];
+            if (points[end].value < points[lo].value)
+                lo = end;
+            if (points[end].value > points[hi].value)
+                hi = end;
         }
-        if (lo.value == hi.value && end - b > 1 && flatKeepsLength)
-            hi = points[end - 1];
-        out.append(QPointF(double(lo.msecs), lo.value));
-        if (hi.msecs != lo.msecs) {
-            const QPointF h(double(hi.msecs), hi.value);
-            if (hi.msecs < lo.msecs)
-                out.insert(out.size() - 1, h);
-            else
-                out.append(h);
-        }
+        if (lo == hi && end - b > 1 && flatKeepsLength)
+            hi = end - 1;
+        out.append(point(std::min(lo, hi)));
+        if (hi != lo)
+            out.append(point(std::max(lo, hi)));
         b = end;
     }
 }

@@ -239,10 +239,25 @@ void TestHistory::trendDrawsWhatWasMeasured_data()
     QTest::newRow("a reading on its own beside polling")
         << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 20, 1), t.add(Trend::ProcessValue1, 200'000, 7); })
         << int(TrendPlot::ProcessValue1) << 1 << 1 << QPointF(200, 1);
+    const auto spikeWithin = [](bool spikeFirst) {
+        return Feed([=](Trend &t) {
+            for (int at = 0; at <= 200; ++at) {
+                if (at == 100 && spikeFirst)
+                    t.add(Trend::ProcessValue1, at * 1000LL, 95);
+                t.add(Trend::ProcessValue1, at * 1000LL, 50);
+                if (at == 100 && !spikeFirst)
+                    t.add(Trend::ProcessValue1, at * 1000LL, 95);
+            }
+        });
+    };
+    QTest::newRow("a spike read at the time of another reading, after it")
+        << spikeWithin(false) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
+    QTest::newRow("a spike read at the time of another reading, before it")
+        << spikeWithin(true) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
 }
 
-// Lines join only steady readings, settings hold across the window, and the value axis has a
-// range and round ticks whatever the values.
+// Lines join only steady readings, settings hold across the window, no value is thinned away,
+// and the value axis has a range and round ticks whatever the values.
 void TestHistory::trendDrawsWhatWasMeasured()
 {
     QFETCH(Feed, feed);
@@ -263,6 +278,17 @@ void TestHistory::trendDrawsWhatWasMeasured()
         if (TrendPlot::heldAt(curve))
             QCOMPARE(lines.runs.constLast().constLast().x(), double(plot.to));
     }
+    // Nothing in the window is thinned away: the curve reaches its lowest and highest value.
+    const Trend::Series series = TrendPlot::SeriesOf[size_t(curve)];
+    double drawnLow = qInf(), drawnHigh = -qInf(), low = qInf(), high = -qInf();
+    for (const QList<QPointF> &run : lines.runs + QList<QList<QPointF>>{lines.marks})
+        for (const QPointF &p : run)
+            drawnLow = std::min(drawnLow, p.y()), drawnHigh = std::max(drawnHigh, p.y());
+    for (qsizetype i = 0; i < trend.size(series); ++i)
+        if (trend.at(series, i).msecs >= plot.from)
+            low = std::min(low, trend.at(series, i).value), high = std::max(high, trend.at(series, i).value);
+    QCOMPARE_LE(drawnLow, low);
+    QCOMPARE_GE(drawnHigh, high);
     QVERIFY(plot.low < plot.high);
     QVERIFY(plot.valueTicks.size() >= 2);
     for (qsizetype i = 0; i < plot.valueTicks.size(); ++i) {

@@ -223,6 +223,7 @@ TrendPlot TrendPlot::of(const Trend &trend, qint64 spanMs, int pointsPerSeries, 
     plot.low = lo - pad;
     plot.high = hi + pad;
     plot.valueTicks = ticksFor(plot.low, plot.high, 4);
+    plot.valueLabels = labelsFor(plot.valueTicks);
     plot.timeTicks = timeTicksFor(plot.from, plot.to, 5);
     return plot;
 }
@@ -239,6 +240,34 @@ QList<double> TrendPlot::ticksFor(double low, double high, int count)
     for (double k = std::ceil(low / step); k * step <= high && ticks.size() <= 2 * count; ++k)
         ticks.append(k * step == 0 ? 0.0 : k * step); // never -0
     return ticks;
+}
+
+QStringList TrendPlot::labelsFor(const QList<double> &ticks)
+{
+    QStringList labels;
+    if (ticks.size() < 2) {
+        for (const double v : ticks)
+            labels << QString::number(v, 'g', 6);
+        return labels;
+    }
+    // The step's power of ten is the last digit each label needs; all in one form, plain
+    // unless that takes more than seven digits before the point or five after it.
+    const double step = (ticks.constLast() - ticks.constFirst()) / double(ticks.size() - 1);
+    const int last = int(std::floor(std::log10(step) + 1e-9));
+    double size = 0;
+    for (const double v : ticks)
+        size = std::max(size, std::abs(v));
+    const bool plain = size < 1e7 && last > -6;
+    for (const double v : ticks) {
+        if (plain)
+            labels << QString::number(v, 'f', std::max(0, -last));
+        else if (v == 0)
+            labels << QStringLiteral("0");
+        else
+            labels << QString::number(v, 'e',
+                                      std::max(0, int(std::floor(std::log10(std::abs(v)))) - last));
+    }
+    return labels;
 }
 
 QList<qint64> TrendPlot::timeTicksFor(qint64 from, qint64 to, int count)

@@ -254,6 +254,16 @@ void TestHistory::trendDrawsWhatWasMeasured_data()
         << spikeWithin(false) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
     QTest::newRow("a spike read at the time of another reading, before it")
         << spikeWithin(true) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
+    const auto swing = [](double a, double b) {
+        return Feed([=](Trend &t) {
+            for (int at = 0; at <= 60; at += 2)
+                t.add(Trend::ProcessValue1, at * 1000LL, at % 4 ? b : a);
+        });
+    };
+    QTest::newRow("a value swinging within tenths of 1234.5")
+        << swing(1234.4, 1234.6) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(60, 1234.4);
+    QTest::newRow("a value swinging within hundredths of 25.32")
+        << swing(25.31, 25.33) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(60, 25.31);
 }
 
 // Lines join only steady readings, settings hold across the window, no value is thinned away,
@@ -291,9 +301,14 @@ void TestHistory::trendDrawsWhatWasMeasured()
     QCOMPARE_GE(drawnHigh, high);
     QVERIFY(plot.low < plot.high);
     QVERIFY(plot.valueTicks.size() >= 2);
+    // Each label names its tick, so neighbours differ.
+    QCOMPARE(plot.valueLabels.size(), plot.valueTicks.size());
+    const double step = plot.valueTicks[1] - plot.valueTicks[0];
     for (qsizetype i = 0; i < plot.valueTicks.size(); ++i) {
         QVERIFY(plot.valueTicks[i] >= plot.low && plot.valueTicks[i] <= plot.high);
         QVERIFY(i == 0 || plot.valueTicks[i] > plot.valueTicks[i - 1]);
+        QVERIFY2(std::abs(plot.valueLabels[i].toDouble() - plot.valueTicks[i]) < step / 1000,
+                 qPrintable(plot.valueLabels.join(u", ")));
     }
     QVERIFY(!plot.timeTicks.isEmpty());
 }

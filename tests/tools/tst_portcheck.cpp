@@ -20,7 +20,8 @@ struct FakeMachine {
     QHash<QString, PortCheckSystem::Node> nodes;
     QHash<QString, std::optional<bool>> ttySChips; // what probing a ttyS node finds
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
-    QHash<qint64, QString> processes;
+    QHash<qint64, QString> processes;  // the names they were started by
+    QHash<qint64, QString> executables; // their executables' file names, where readable
     QHash<QString, QList<qint64>> holders;
     int unseen = 0; // processes whose open files cannot be looked at, for every device
     QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
@@ -71,6 +72,7 @@ struct FakeMachine {
         s.processName = [p = processes](qint64 pid) {
             return p.contains(pid) ? std::optional<QString>(p.value(pid)) : std::nullopt;
         };
+        s.executableName = [e = executables](qint64 pid) { return e.value(pid); };
         s.running = [r = running](const QString &name) { return r.contains(name); };
         s.brlttyRules = brlttyRules;
         s.usbAdapters = adapters;
@@ -201,6 +203,7 @@ void TestPortCheck::situations_data()
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 0, {}}};
         QTest::newRow("another user's stale lock")
             << m << 65 << QStringList{u"sudo rm /run/lock/LCK..ttyACM0"_s} << QStringList{} << 1;
+        m.executables.insert(4243, u"uploader"_s);
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 1000, u"pwmpanel"_s}};
         QTest::newRow("own lock whose PID another program took since")
             << m << 65
@@ -222,6 +225,20 @@ void TestPortCheck::situations_data()
             << m << 65
             << QStringList{u"held by pwmpanel-virtua (PID 4244), which locked it in "
                            u"/run/lock/LCK..ttyACM0"_s}
+            << QStringList{u"stale"_s} << 1;
+        m.processes.insert(14332, u"serial-monitor"_s); // started through a link to sermon
+        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 14332, 0, u"sermon"_s}};
+        QTest::newRow("another user's lock, its program started by another name")
+            << m << 65
+            << QStringList{u"possibly in use by PID 14332 (serial-monitor; the lock names "
+                           u"sermon), which locked it in /var/lock/LCK..ttyACM0 and still "
+                           u"runs: close that program"_s}
+            << QStringList{u"stale"_s, u"rm "_s} << 1;
+        m.processes.insert(14333, u"monitor.py"_s);
+        m.executables.insert(14333, u"python3.11"_s);
+        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 14333, 1000, u"python3.11"_s}};
+        QTest::newRow("lock by a script, the process named after it")
+            << m << 65 << QStringList{u"held by monitor.py (PID 14333), which locked it in"_s}
             << QStringList{u"stale"_s} << 1;
         m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 0, 1000, {}}};
         QTest::newRow("lock naming no process")

@@ -91,16 +91,24 @@ void checkAccess(const System &sys, const QString &device, const System::Node &n
     }
 }
 
-// Whether the process now running as a lock's PID is the program that wrote the lock.
-// The kernel keeps the first 15 characters of a process's name, so only those count. A
-// lock without a name (older formats) is taken to be the running process's.
-bool sameProgram(const QString &running, const QString &locked)
+// Whether the process now running as a lock's PID is the program that wrote the lock, told
+// as Qt tells it: by its executable's file name, which is what Qt writes in the lock. Where
+// that cannot be read, the name it was started by (the kernel keeps 15 characters of it) can
+// only agree: a link or a script starts a program under another name, so a difference tells
+// nothing. A lock without a name (older formats) is taken to be the running process's.
+std::optional<bool> sameProgram(const System &sys, qint64 pid, const QString &running,
+                                const QString &locked)
 {
     constexpr qsizetype CommLength = 15;
     if (locked.isEmpty())
         return true;
-    return QStringView(running).left(CommLength) ==
-           QStringView(QFileInfo(locked).fileName()).left(CommLength);
+    const QString lockedName = QFileInfo(locked).fileName();
+    const QString executable = sys.executableName(pid);
+    if (!executable.isEmpty())
+        return executable == lockedName;
+    if (QStringView(running).left(CommLength) == QStringView(lockedName).left(CommLength))
+        return true;
+    return std::nullopt;
 }
 
 void checkHolders(const System &sys, const QString &device, Report &out)
@@ -120,9 +128,11 @@ void checkHolders(const System &sys, const QString &device, Report &out)
             continue;
         const std::optional<QString> name =
             lock.pid > 0 ? sys.processName(lock.pid) : std::optional<QString>();
+        const std::optional<bool> same =
+            name ? sameProgram(sys, lock.pid, *name, lock.program) : std::optional<bool>(false);
         // The PID taken by another program since: the locking one has ended all the same.
         const QString reused =
-            name && !sameProgram(*name, lock.program)
+            name && same == false
                 ? QStringLiteral(" (the PID now belongs to %1, not %2)").arg(*name, lock.program)
                 : QString();
         const QString rm = lock.owner == sys.identity.uid || sys.identity.uid == 0
@@ -132,7 +142,14 @@ void checkHolders(const System &sys, const QString &device, Report &out)
             out.trouble(QStringLiteral("lock file %1 names no process: if no program uses the "
                                        "port, remove it: %2%1")
                             .arg(lock.path, rm));
-        } else if (name && reused.isEmpty()) {
+        } else if (!same) {
+            // Qt does not take such a lock for stale either: it stands while the PID runs.
+            out.trouble(QStringLiteral("possibly in use by PID %1 (%2; the lock names %3), "
+                                       "which locked it in %4 and still runs: close that "
+                                       "program (this check run with sudo tells for sure)")
+                            .arg(lock.pid)
+                            .arg(*name, lock.program, lock.path));
+        } else if (*same) {
             const QString whose = lock.owner == sys.identity.uid
                                       ? QString()
                                       : QStringLiteral("another user's process ");

@@ -59,6 +59,9 @@ struct PortCheckSystem {
     std::function<Holders(const QString &device)> holders;
     std::function<QList<LockFile>(const QString &device)> locks;
     std::function<std::optional<QString>(qint64 pid)> processName; // empty: not running
+    // The file name of the executable a process runs (what Qt writes in its lock files);
+    // empty where it cannot be read (another user's process, unless root).
+    std::function<QString(qint64 pid)> executableName;
     std::function<bool(const QString &name)> running;              // a process of that name
     QStringList brlttyRules; // brltty's udev rules files in force
     QList<UsbAdapter> usbAdapters;

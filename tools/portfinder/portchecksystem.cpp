@@ -48,6 +48,19 @@ std::optional<QString> nameOf(qint64 pid)
     return QString::fromLocal8Bit(comm.trimmed());
 }
 
+QString executableOf(qint64 pid)
+{
+    const QByteArray link = QStringLiteral("/proc/%1/exe").arg(pid).toLocal8Bit();
+    char buf[4096];
+    const ssize_t n = ::readlink(link.constData(), buf, sizeof buf);
+    if (n <= 0)
+        return {};
+    QByteArray target(buf, n);
+    if (target.endsWith(" (deleted)")) // the file was replaced since the process started
+        target.chop(10);
+    return QFileInfo(QFile::decodeName(target)).fileName();
+}
+
 // The pty index a pseudo-terminal master descriptor serves, from its fdinfo.
 std::optional<int> ptyIndex(qint64 pid, const char *fd)
 {
@@ -274,6 +287,7 @@ PortCheckSystem currentPortCheckSystem()
     s.holders = holdersOf;
     s.locks = locksOf;
     s.processName = nameOf;
+    s.executableName = executableOf;
     s.running = [running](const QString &name) { return running.contains(name); };
     s.brlttyRules = brlttyRulesInForce();
     s.usbAdapters = usbAdapters();
@@ -291,6 +305,7 @@ PortCheckSystem currentPortCheckSystem()
     s.holders = [](const QString &) { return PortCheckSystem::Holders(); };
     s.locks = [](const QString &) { return QList<PortCheckSystem::LockFile>(); };
     s.processName = [](qint64) { return std::optional<QString>(); };
+    s.executableName = [](qint64) { return QString(); };
     s.running = [](const QString &) { return false; };
     return s;
 }

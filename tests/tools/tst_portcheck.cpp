@@ -22,7 +22,7 @@ struct FakeMachine {
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
     QHash<qint64, QString> processes;  // the names they were started by
     QHash<qint64, QString> executables; // their executables' file names, where readable
-    QHash<QString, QList<qint64>> holders;
+    QHash<QString, QList<qint64>> holders; // processes holding each node open
     int unseen = 0; // processes whose open files cannot be looked at, for every device
     QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
     QStringList running;
@@ -59,10 +59,11 @@ struct FakeMachine {
         s.userName = [](uint uid) {
             return QHash<uint, QString>{{0, u"root"_s}, {1000, u"alice"_s}}.value(uid);
         };
-        s.holders = [h = holders, p = processes, u = unseen](const QString &d) {
-            PortCheckSystem::Holders out;
-            for (qint64 pid : h.value(d))
-                out.processes.append({pid, p.value(pid)});
+        s.openDevices = [h = holders, n = nodes, u = unseen] {
+            PortCheckSystem::OpenDevices out;
+            for (auto it = h.begin(); it != h.end(); ++it)
+                for (qint64 pid : it.value())
+                    out.devices.append({pid, n.value(it.key()).id, {}});
             out.unseen = u;
             return out;
         };
@@ -80,13 +81,18 @@ struct FakeMachine {
     }
 };
 
-const PortCheckSystem::Node Dialout{0, 20, 0660, true, false};
+constexpr quint64 DevTmpfs = 5, DevPts = 22, ChrootDevPts = 23; // file systems' numbers
+
+PortCheckSystem::Node dialout(uint major, uint minor, quint64 fileSystem = DevTmpfs)
+{
+    return {0, 20, 0660, true, false, {fileSystem, major, minor}};
+}
 
 // An Uno on /dev/ttyACM0, owned by group dialout, and alice in that group.
 FakeMachine uno()
 {
     FakeMachine m;
-    m.nodes.insert(u"/dev/ttyACM0"_s, Dialout);
+    m.nodes.insert(u"/dev/ttyACM0"_s, dialout(166, 0));
     m.me.processGroups << 20;
     m.me.databaseGroups << 20;
     m.adapters = {{u"1-2"_s, 0x1234, 0x0043, u"ttyACM0"_s}};
@@ -99,7 +105,7 @@ FakeMachine nano()
 {
     FakeMachine m = uno();
     m.nodes.clear();
-    m.nodes.insert(u"/dev/ttyUSB0"_s, Dialout);
+    m.nodes.insert(u"/dev/ttyUSB0"_s, dialout(188, 0));
     m.adapters = {{u"1-2"_s, 0x1a86, 0x7523, u"ttyUSB0"_s}};
     m.reported = {{u"ttyUSB0"_s, u"/dev/ttyUSB0"_s, {}, {}, {}, 0x1a86, 0x7523}};
     return m;
@@ -187,6 +193,14 @@ void TestPortCheck::situations_data()
         QTest::newRow("held, and its own lock not named twice")
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open: close"_s}
             << QStringList{u"LCK"_s} << 1;
+        // Port 65 a pseudo-terminal here, and a chroot's devpts has one of the same number.
+        m.nodes[u"/dev/ttyACM0"_s].id = {DevPts, 136, 1};
+        m.nodes.insert(u"/srv/chroot/dev/pts/1"_s, dialout(136, 1, ChrootDevPts));
+        m.processes.insert(24041, u"tst_endtoend"_s);
+        m.holders.insert(u"/srv/chroot/dev/pts/1"_s, {24041});
+        QTest::newRow("a pseudo-terminal of another devpts, of the same number, is not the port")
+            << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open"_s}
+            << QStringList{u"tst_endtoend"_s} << 1;
         m.holders.clear();
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, {}}};
         QTest::newRow("locked by another user's process")
@@ -308,8 +322,8 @@ void TestPortCheck::situations_data()
     }
     {
         FakeMachine m;
-        m.nodes.insert(u"/dev/ttyS0"_s, Dialout);
-        m.nodes.insert(u"/dev/ttyS1"_s, Dialout);
+        m.nodes.insert(u"/dev/ttyS0"_s, dialout(4, 64));
+        m.nodes.insert(u"/dev/ttyS1"_s, dialout(4, 65));
         m.ttySChips.insert(u"/dev/ttyS1"_s, false);
         m.me.processGroups << 20;
         QTest::newRow("every port: only ttyS nodes with a UART")
@@ -318,7 +332,7 @@ void TestPortCheck::situations_data()
         QTest::newRow("a ttyS node without a UART, asked for")
             << m << 2 << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
             << QStringList{} << 1;
-        m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false});
+        m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false, {}});
         QTest::newRow("not a device node")
             << m << 1 << QStringList{u"/dev/ttyS0 is not a device node"_s}
             << QStringList{u"you may"_s} << 1;

@@ -111,17 +111,50 @@ std::optional<bool> sameProgram(const System &sys, qint64 pid, const QString &ru
     return std::nullopt;
 }
 
-void checkHolders(const System &sys, const QString &device, Report &out)
+// A Unix98 pseudo-terminal's number (majors 136 to 143), or none for other devices.
+std::optional<int> ptyNumber(const System::DeviceId &id)
 {
-    const System::Holders holders = sys.holders(device);
+    if (id.major < 136 || id.major > 143)
+        return std::nullopt;
+    return int((id.major - 136) * 256 + id.minor);
+}
+
+// Whether a device a process holds is the port: the same numbers, and for a pseudo-terminal
+// the same devpts instance. Other devices are the same under any node (a container's own
+// /dev names the same USB adapter).
+bool samePort(const System::DeviceId &held, const System::DeviceId &port)
+{
+    return held.major == port.major && held.minor == port.minor &&
+           (!ptyNumber(port) || held.fileSystem == port.fileSystem);
+}
+
+void checkHolders(const System &sys, const QString &device, const System::Node &node,
+                  Report &out)
+{
+    const System::OpenDevices open = sys.openDevices();
+    // The other end of a pseudo-terminal (the program that plays the board) holds its master,
+    // and often the terminal too: that one is not in the way.
+    const std::optional<int> pty = ptyNumber(node.id);
+    QList<qint64> holding;
+    QSet<qint64> otherEnd;
+    for (const System::OpenDevice &d : open.devices) {
+        if (samePort(d.id, node.id)) {
+            if (!holding.contains(d.pid))
+                holding << d.pid;
+        } else if (pty && d.ptyServed == pty) {
+            otherEnd.insert(d.pid);
+        }
+    }
     QSet<qint64> named;
-    for (const System::Process &p : holders.processes) {
-        named.insert(p.pid);
+    for (const qint64 pid : std::as_const(holding)) {
+        if (otherEnd.contains(pid))
+            continue;
+        named.insert(pid);
         out.trouble(QStringLiteral("%1 (PID %2) holds it open: close that program (a serial "
                                    "monitor, an upload still running, a second panel) or "
                                    "kill %2")
-                        .arg(p.name)
-                        .arg(p.pid));
+                        .arg(sys.processName(pid).value_or(QStringLiteral("?")))
+                        .arg(pid));
     }
     for (const System::LockFile &lock : sys.locks(device)) {
         if (named.contains(lock.pid) && lock.pid != 0)
@@ -174,9 +207,9 @@ void checkHolders(const System &sys, const QString &device, Report &out)
     }
     // Root sees every process; anyone else may miss what another user's program holds.
     // Opening the port to find out would reset the board, so this is only said.
-    if (holders.unseen > 0 && sys.identity.uid != 0) {
+    if (open.unseen > 0 && sys.identity.uid != 0) {
         out.unseen();
-        out.info(holders.unseen == 1
+        out.info(open.unseen == 1
                      ? QStringLiteral("  1 program of another user could not be looked at, and "
                                       "it may hold the port: sudo fuser -v %1 shows every "
                                       "holder (or run this check with sudo).")
@@ -184,7 +217,7 @@ void checkHolders(const System &sys, const QString &device, Report &out)
                      : QStringLiteral("  %1 programs of other users could not be looked at, and "
                                       "one may hold the port: sudo fuser -v %2 shows every "
                                       "holder (or run this check with sudo).")
-                           .arg(holders.unseen)
+                           .arg(open.unseen)
                            .arg(device));
     }
 }
@@ -283,7 +316,7 @@ void checkPort(const PortSources &sources, const System &sys, const PortEntry &e
         out.trouble(QStringLiteral("no UART behind %1, so no board can answer there: run "
                                    "pwmports to find the board's number")
                         .arg(e.device));
-    checkHolders(sys, e.device, out);
+    checkHolders(sys, e.device, *node, out);
     checkModemManager(sys, e, out);
 }
 

@@ -77,19 +77,14 @@ std::optional<int> ptyIndex(qint64 pid, const char *fd)
     return std::nullopt;
 }
 
-PortCheckSystem::Holders holdersOf(const QString &device)
+PortCheckSystem::DeviceId idOf(const struct stat &st)
 {
-    struct stat target {
-    };
-    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
-        return {};
-    // A pseudo-terminal's other end (the board's program) holds its master, and usually
-    // its slave too: that one is the board, not in the way.
-    std::optional<int> ptsIndex;
-    if (device.startsWith(QLatin1String("/dev/pts/")))
-        ptsIndex = device.mid(9).toInt();
+    return {quint64(st.st_dev), major(st.st_rdev), minor(st.st_rdev)};
+}
 
-    PortCheckSystem::Holders out;
+PortCheckSystem::OpenDevices openDevices()
+{
+    PortCheckSystem::OpenDevices out;
     const qint64 self = ::getpid();
     for (const qint64 pid : processIds()) {
         if (pid == self)
@@ -104,25 +99,21 @@ PortCheckSystem::Holders holdersOf(const QString &device)
                 ++out.unseen;
             continue;
         }
-        bool holds = false;
-        bool isOtherEnd = false;
         while (const dirent *d = ::readdir(dir)) {
             if (d->d_name[0] == '.')
                 continue;
+            // stat() follows the descriptor to the node it was opened by.
             struct stat st {
             };
             const QByteArray path = fdDir + '/' + d->d_name;
             if (::stat(path.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
-            if (st.st_rdev == target.st_rdev)
-                holds = true;
-            else if (ptsIndex && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2 &&
-                     ptyIndex(pid, d->d_name) == ptsIndex)
-                isOtherEnd = true;
+            PortCheckSystem::OpenDevice open{pid, idOf(st), {}};
+            if (open.id.major == 5 && open.id.minor == 2) // /dev/ptmx
+                open.ptyServed = ptyIndex(pid, d->d_name);
+            out.devices << open;
         }
         ::closedir(dir);
-        if (holds && !isOtherEnd)
-            out.processes.append({pid, nameOf(pid).value_or(QStringLiteral("?"))});
     }
     return out;
 }
@@ -273,7 +264,7 @@ PortCheckSystem currentPortCheckSystem()
             return std::nullopt;
         return PortCheckSystem::Node{
             st.st_uid, st.st_gid, uint(st.st_mode & 0777), S_ISCHR(st.st_mode),
-            ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0};
+            ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0, idOf(st)};
     };
     s.identity = currentIdentity();
     s.groupName = [](uint gid) {
@@ -284,7 +275,7 @@ PortCheckSystem currentPortCheckSystem()
         const passwd *pw = ::getpwuid(uid);
         return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
     };
-    s.holders = holdersOf;
+    s.openDevices = openDevices;
     s.locks = locksOf;
     s.processName = nameOf;
     s.executableName = executableOf;
@@ -302,7 +293,7 @@ PortCheckSystem currentPortCheckSystem()
     s.node = [](const QString &) { return std::optional<PortCheckSystem::Node>(); };
     s.groupName = [](uint) { return QString(); };
     s.userName = [](uint) { return QString(); };
-    s.holders = [](const QString &) { return PortCheckSystem::Holders(); };
+    s.openDevices = [] { return PortCheckSystem::OpenDevices(); };
     s.locks = [](const QString &) { return QList<PortCheckSystem::LockFile>(); };
     s.processName = [](qint64) { return std::optional<QString>(); };
     s.executableName = [](qint64) { return QString(); };

@@ -428,15 +428,24 @@ void TestPortCheck::realRunOverAPtyLink()
         return QString::fromLocal8Bit(p.readAllStandardOutput());
     };
 
+    // Lock files of the terminal's name may be left by whatever had a terminal of that number
+    // before (or has one in another devpts): only what this test sets up is counted.
+    const auto problemsOfOurs = [](const QString &out) {
+        QStringList lines = problemLines(out);
+        lines.removeIf([](const QString &line) { return line.contains(u"/LCK.."_s); });
+        return lines;
+    };
     int status = -1;
     QString out = check(&status);
     // As a plain user other users' programs are not seen, and the line says so.
-    QVERIFY2(out.contains(::getuid() == 0
-                              ? u"Nothing found in the way."_s
-                              : u"Nothing found in the way among what could be seen."_s),
-             qPrintable(out));
+    if (problemLines(out).isEmpty())
+        QVERIFY2(out.contains(::getuid() == 0
+                                  ? u"Nothing found in the way."_s
+                                  : u"Nothing found in the way among what could be seen."_s),
+                 qPrintable(out));
     QVERIFY2(out.contains(u" (through ports/com1)\n"_s), qPrintable(out));
-    QCOMPARE(status, 0);
+    QVERIFY2(problemsOfOurs(out).isEmpty(), qPrintable(out));
+    QCOMPARE(status, problemLines(out).isEmpty() ? 0 : 1);
 
     const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
@@ -445,7 +454,7 @@ void TestPortCheck::realRunOverAPtyLink()
     const QString named = u"In the way: tst_portcheck (PID %1) holds it open"_s.arg(
         QCoreApplication::applicationPid());
     QVERIFY2(out.contains(named), qPrintable(out));
-    QCOMPARE(problemLines(out).size(), 1);
+    QCOMPARE(problemsOfOurs(out).size(), 1);
     QCOMPARE(status, 1);
 
     boardProc.terminate();

@@ -239,21 +239,19 @@ void TestHistory::trendDrawsWhatWasMeasured_data()
     QTest::newRow("a reading on its own beside polling")
         << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 20, 1), t.add(Trend::ProcessValue1, 200'000, 7); })
         << int(TrendPlot::ProcessValue1) << 1 << 1 << QPointF(200, 1);
-    const auto spikeWithin = [](bool spikeFirst) {
+    const auto readTwiceAt100 = [](double first, double second) { // the lines of one read
         return Feed([=](Trend &t) {
             for (int at = 0; at <= 200; ++at) {
-                if (at == 100 && spikeFirst)
-                    t.add(Trend::ProcessValue1, at * 1000LL, 95);
-                t.add(Trend::ProcessValue1, at * 1000LL, 50);
-                if (at == 100 && !spikeFirst)
-                    t.add(Trend::ProcessValue1, at * 1000LL, 95);
+                t.add(Trend::ProcessValue1, at * 1000LL, at == 100 ? first : 50);
+                if (at == 100)
+                    t.add(Trend::ProcessValue1, at * 1000LL, second);
             }
         });
     };
     QTest::newRow("a spike read at the time of another reading, after it")
-        << spikeWithin(false) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
+        << readTwiceAt100(50, 95) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
     QTest::newRow("a spike read at the time of another reading, before it")
-        << spikeWithin(true) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
+        << readTwiceAt100(95, 50) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
     const auto swing = [](double a, double b) {
         return Feed([=](Trend &t) {
             for (int at = 0; at <= 60; at += 2)

@@ -81,18 +81,13 @@ struct FakeMachine {
     }
 };
 
-constexpr quint64 DevTmpfs = 5, DevPts = 22, ChrootDevPts = 23; // file systems' numbers
-
-PortCheckSystem::Node dialout(uint major, uint minor, quint64 fileSystem = DevTmpfs)
-{
-    return {0, 20, 0660, true, false, {fileSystem, major, minor}};
-}
+const PortCheckSystem::Node Dialout{0, 20, 0660, true, false, {}};
 
 // An Uno on /dev/ttyACM0, owned by group dialout, and alice in that group.
 FakeMachine uno()
 {
     FakeMachine m;
-    m.nodes.insert(u"/dev/ttyACM0"_s, dialout(166, 0));
+    m.nodes.insert(u"/dev/ttyACM0"_s, Dialout);
     m.me.processGroups << 20;
     m.me.databaseGroups << 20;
     m.adapters = {{u"1-2"_s, 0x1234, 0x0043, u"ttyACM0"_s}};
@@ -105,7 +100,7 @@ FakeMachine nano()
 {
     FakeMachine m = uno();
     m.nodes.clear();
-    m.nodes.insert(u"/dev/ttyUSB0"_s, dialout(188, 0));
+    m.nodes.insert(u"/dev/ttyUSB0"_s, Dialout);
     m.adapters = {{u"1-2"_s, 0x1a86, 0x7523, u"ttyUSB0"_s}};
     m.reported = {{u"ttyUSB0"_s, u"/dev/ttyUSB0"_s, {}, {}, {}, 0x1a86, 0x7523}};
     return m;
@@ -193,9 +188,10 @@ void TestPortCheck::situations_data()
         QTest::newRow("held, and its own lock not named twice")
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open: close"_s}
             << QStringList{u"LCK"_s} << 1;
-        // Port 65 a pseudo-terminal here, and a chroot's devpts has one of the same number.
-        m.nodes[u"/dev/ttyACM0"_s].id = {DevPts, 136, 1};
-        m.nodes.insert(u"/srv/chroot/dev/pts/1"_s, dialout(136, 1, ChrootDevPts));
+        // Port 65 a pseudo-terminal here (devpts 22), and a chroot's devpts (23) has one of
+        // the same number.
+        m.nodes[u"/dev/ttyACM0"_s].id = {22, 136, 1};
+        m.nodes.insert(u"/srv/chroot/dev/pts/1"_s, {0, 5, 0620, true, false, {23, 136, 1}});
         m.processes.insert(24041, u"tst_endtoend"_s);
         m.holders.insert(u"/srv/chroot/dev/pts/1"_s, {24041});
         QTest::newRow("a pseudo-terminal of another devpts, of the same number, is not the port")
@@ -322,8 +318,8 @@ void TestPortCheck::situations_data()
     }
     {
         FakeMachine m;
-        m.nodes.insert(u"/dev/ttyS0"_s, dialout(4, 64));
-        m.nodes.insert(u"/dev/ttyS1"_s, dialout(4, 65));
+        m.nodes.insert(u"/dev/ttyS0"_s, Dialout);
+        m.nodes.insert(u"/dev/ttyS1"_s, Dialout);
         m.ttySChips.insert(u"/dev/ttyS1"_s, false);
         m.me.processGroups << 20;
         QTest::newRow("every port: only ttyS nodes with a UART")

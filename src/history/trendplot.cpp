@@ -47,30 +47,29 @@ struct Columns {
 
 // Points [from, to) of `points`, each column's lowest and highest value in time order. A flat
 // column keeps its first and last point where `flatKeepsLength` (a line), one point otherwise
-// (a mark).
+// (a mark). The lowest and highest are told apart by their place, not their time: the lines of
+// one read share a time.
 void appendThinned(QList<QPointF> &out, const std::vector<Trend::Point> &points, size_t from, size_t to,
                    const Columns &columns, bool flatKeepsLength)
 {
+    const auto point = [&points](size_t k) {
+        return QPointF(double(points[k].msecs), points[k].value);
+    };
     for (size_t b = from; b < to;) {
         const qsizetype column = columns.at(points[b].msecs);
-        Trend::Point lo = points[b], hi = lo;
+        size_t lo = b, hi = b;
         size_t end = b + 1;
         for (; end < to && columns.at(points[end].msecs) == column; ++end) {
-            if (points[end].value < lo.value)
-                lo = points[end];
-            if (points[end].value > hi.value)
-                hi = points[end];
+            if (points[end].value < points[lo].value)
+                lo = end;
+            if (points[end].value > points[hi].value)
+                hi = end;
         }
-        if (lo.value == hi.value && end - b > 1 && flatKeepsLength)
-            hi = points[end - 1];
-        out.append(QPointF(double(lo.msecs), lo.value));
-        if (hi.msecs != lo.msecs) {
-            const QPointF h(double(hi.msecs), hi.value);
-            if (hi.msecs < lo.msecs)
-                out.insert(out.size() - 1, h);
-            else
-                out.append(h);
-        }
+        if (lo == hi && end - b > 1 && flatKeepsLength)
+            hi = end - 1;
+        out.append(point(std::min(lo, hi)));
+        if (hi != lo)
+            out.append(point(std::max(lo, hi)));
         b = end;
     }
 }
@@ -224,6 +223,7 @@ TrendPlot TrendPlot::of(const Trend &trend, qint64 spanMs, int pointsPerSeries, 
     plot.low = lo - pad;
     plot.high = hi + pad;
     plot.valueTicks = ticksFor(plot.low, plot.high, 4);
+    plot.valueLabels = labelsFor(plot.valueTicks);
     plot.timeTicks = timeTicksFor(plot.from, plot.to, 5);
     return plot;
 }
@@ -240,6 +240,34 @@ QList<double> TrendPlot::ticksFor(double low, double high, int count)
     for (double k = std::ceil(low / step); k * step <= high && ticks.size() <= 2 * count; ++k)
         ticks.append(k * step == 0 ? 0.0 : k * step); // never -0
     return ticks;
+}
+
+QStringList TrendPlot::labelsFor(const QList<double> &ticks)
+{
+    QStringList labels;
+    if (ticks.size() < 2) {
+        for (const double v : ticks)
+            labels << QString::number(v, 'g', 6);
+        return labels;
+    }
+    // The step's power of ten is the last digit each label needs; all in one form, plain
+    // unless that takes more than seven digits before the point or five after it.
+    const double step = (ticks.constLast() - ticks.constFirst()) / double(ticks.size() - 1);
+    const int last = int(std::floor(std::log10(step) + 1e-9));
+    double size = 0;
+    for (const double v : ticks)
+        size = std::max(size, std::abs(v));
+    const bool plain = size < 1e7 && last > -6;
+    for (const double v : ticks) {
+        if (plain)
+            labels << QString::number(v, 'f', std::max(0, -last));
+        else if (v == 0)
+            labels << QStringLiteral("0");
+        else
+            labels << QString::number(v, 'e',
+                                      std::max(0, int(std::floor(std::log10(std::abs(v)))) - last));
+    }
+    return labels;
 }
 
 QList<qint64> TrendPlot::timeTicksFor(qint64 from, qint64 to, int count)

@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QPointF>
+#include <QStringList>
 
 #include <array>
 
@@ -33,6 +34,7 @@ struct TrendPlot {
     double low = 0, high = 100;
     QList<qint64> timeTicks;
     QList<double> valueTicks;
+    QStringList valueLabels; // one for each value tick
 
     // The last `spanMs` up to the latest report, cut into `pointsPerSeries` / 2 columns of time.
     // Each series shows at most the lowest and highest value of a column in its lines and in
@@ -44,5 +46,8 @@ struct TrendPlot {
     // Round steps: 1, 2 or 5 times a power of ten for values, and whole seconds, minutes or
     // hours for times, about `count` of them across the range.
     static QList<double> ticksFor(double low, double high, int count);
+    // A label for each of `ticks` (evenly spaced, as ticksFor gives them) that names its value:
+    // as many decimals as the step needs, in exponent form where those would be many digits.
+    static QStringList labelsFor(const QList<double> &ticks);
     static QList<qint64> timeTicksFor(qint64 from, qint64 to, int count);
 };

@@ -94,7 +94,9 @@ int BoardLink::write(const QString &command)
 {
     const QByteArray bytes = Protocol::frame(command);
     const int rc = m_serial.output(bytes);
-    if (rc == SerialCode::Ok && m_tap)
+    if (rc != SerialCode::Ok)
+        m_assembler.reset(); // a refusal has closed the port, in the middle of a line perhaps
+    else if (m_tap)
         m_tap->commandSent(QByteArrayView(bytes).chopped(1));
     return rc;
 }

@@ -24,11 +24,6 @@ const Style Styles[TrendPlot::CurveCount] = {
 };
 constexpr int MarkRadius = 3;
 
-QString valueText(double v)
-{
-    return QString::number(v, 'g', 4);
-}
-
 } // namespace
 
 TrendView::TrendView(QWidget *parent) : QWidget(parent)
@@ -64,12 +59,10 @@ void TrendView::paintEvent(QPaintEvent *)
     const int line = fm.height();
 
     // Room for the value labels on the left, the time labels and the legend below.
-    QStringList valueLabels;
+    const QStringList &valueLabels = m_plot.valueLabels;
     int labelWidth = fm.horizontalAdvance(QStringLiteral("0000"));
-    for (const double v : std::as_const(m_plot.valueTicks)) {
-        valueLabels << valueText(v);
-        labelWidth = std::max(labelWidth, fm.horizontalAdvance(valueLabels.constLast()));
-    }
+    for (const QString &label : valueLabels)
+        labelWidth = std::max(labelWidth, fm.horizontalAdvance(label));
     // The legend: entries left to right from the plot's left edge, on as many rows as needed.
     const int left = labelWidth + 12;
     QList<QPoint> legendAt;
@@ -95,7 +88,7 @@ void TrendView::paintEvent(QPaintEvent *)
     // Grid and labels.
     const QColor grid = palette().color(QPalette::Mid).lighter(140);
     p.setPen(palette().color(QPalette::Text));
-    for (qsizetype i = 0; i < m_plot.valueTicks.size(); ++i) {
+    for (qsizetype i = 0; i < m_plot.valueTicks.size() && i < valueLabels.size(); ++i) {
         const double y = toPixel(QPointF(double(m_plot.from), m_plot.valueTicks[i])).y();
         p.setPen(grid);
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));

@@ -239,10 +239,33 @@ void TestHistory::trendDrawsWhatWasMeasured_data()
     QTest::newRow("a reading on its own beside polling")
         << Feed([=](Trend &t) { poll(t, Trend::ProcessValue1, 0, 20, 1), t.add(Trend::ProcessValue1, 200'000, 7); })
         << int(TrendPlot::ProcessValue1) << 1 << 1 << QPointF(200, 1);
+    const auto readTwiceAt100 = [](double first, double second) { // the lines of one read
+        return Feed([=](Trend &t) {
+            for (int at = 0; at <= 200; ++at) {
+                t.add(Trend::ProcessValue1, at * 1000LL, at == 100 ? first : 50);
+                if (at == 100)
+                    t.add(Trend::ProcessValue1, at * 1000LL, second);
+            }
+        });
+    };
+    QTest::newRow("a spike read at the time of another reading, after it")
+        << readTwiceAt100(50, 95) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
+    QTest::newRow("a spike read at the time of another reading, before it")
+        << readTwiceAt100(95, 50) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(200, 50);
+    const auto swing = [](double a, double b) {
+        return Feed([=](Trend &t) {
+            for (int at = 0; at <= 60; at += 2)
+                t.add(Trend::ProcessValue1, at * 1000LL, at % 4 ? b : a);
+        });
+    };
+    QTest::newRow("a value swinging within tenths of 1234.5")
+        << swing(1234.4, 1234.6) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(60, 1234.4);
+    QTest::newRow("a value swinging within hundredths of 25.32")
+        << swing(25.31, 25.33) << int(TrendPlot::ProcessValue1) << 1 << 0 << QPointF(60, 25.31);
 }
 
-// Lines join only steady readings, settings hold across the window, and the value axis has a
-// range and round ticks whatever the values.
+// Lines join only steady readings, settings hold across the window, no value is thinned away,
+// and the value axis has a range and round ticks whatever the values.
 void TestHistory::trendDrawsWhatWasMeasured()
 {
     QFETCH(Feed, feed);
@@ -263,11 +286,27 @@ void TestHistory::trendDrawsWhatWasMeasured()
         if (TrendPlot::heldAt(curve))
             QCOMPARE(lines.runs.constLast().constLast().x(), double(plot.to));
     }
+    // Nothing in the window is thinned away: the curve reaches its lowest and highest value.
+    const Trend::Series series = TrendPlot::SeriesOf[size_t(curve)];
+    double drawnLow = qInf(), drawnHigh = -qInf(), low = qInf(), high = -qInf();
+    for (const QList<QPointF> &run : lines.runs + QList<QList<QPointF>>{lines.marks})
+        for (const QPointF &p : run)
+            drawnLow = std::min(drawnLow, p.y()), drawnHigh = std::max(drawnHigh, p.y());
+    for (qsizetype i = 0; i < trend.size(series); ++i)
+        if (trend.at(series, i).msecs >= plot.from)
+            low = std::min(low, trend.at(series, i).value), high = std::max(high, trend.at(series, i).value);
+    QCOMPARE_LE(drawnLow, low);
+    QCOMPARE_GE(drawnHigh, high);
     QVERIFY(plot.low < plot.high);
     QVERIFY(plot.valueTicks.size() >= 2);
+    // Each label names its tick, so neighbours differ.
+    QCOMPARE(plot.valueLabels.size(), plot.valueTicks.size());
+    const double step = plot.valueTicks[1] - plot.valueTicks[0];
     for (qsizetype i = 0; i < plot.valueTicks.size(); ++i) {
         QVERIFY(plot.valueTicks[i] >= plot.low && plot.valueTicks[i] <= plot.high);
         QVERIFY(i == 0 || plot.valueTicks[i] > plot.valueTicks[i - 1]);
+        QVERIFY2(std::abs(plot.valueLabels[i].toDouble() - plot.valueTicks[i]) < step / 1000,
+                 qPrintable(plot.valueLabels.join(u", ")));
     }
     QVERIFY(!plot.timeTicks.isEmpty());
 }

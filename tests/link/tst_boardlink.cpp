@@ -108,7 +108,7 @@ void TestBoardLink::searchReportsFailures_data()
     QTest::newRow("handshaking") << u"handshaking"_s << 8032 << false << false;
     QTest::newRow("dtr") << u"dtr"_s << 8032 << true << true;
     QTest::newRow("inputlen") << u"inputlen"_s << 380 << true << true;
-    QTest::newRow("write") << u"output"_s << 8033 << true << true;
+    QTest::newRow("write") << u"output"_s << 8033 << true << false;
 }
 
 void TestBoardLink::searchReportsFailures()
@@ -220,6 +220,7 @@ void TestBoardLink::unfinishedLineEndsWithThePort_data()
     QTest::newRow("closed by the panel") << 0;
     QTest::newRow("device gone") << 1;
     QTest::newRow("write refused") << 2;
+    QTest::newRow("write refused by output()") << 3;
 }
 
 // Bytes of a line that the port closed in the middle of are not glued to the next reply.
@@ -233,8 +234,13 @@ void TestBoardLink::unfinishedLineEndsWithThePort()
         l.link.close();
     else if (how == 1)
         l.serial.loseLink();
-    else
+    else if (how == 2)
         l.serial.refuseLastWrite();
+    else {
+        l.serial.failing[u"output"_s] = SerialCode::WriteFailed;
+        l.link.searchStep(); // its I? refused: the port is closed
+        l.serial.failing.clear();
+    }
     l.link.searchStep();
     l.serial.feedNow("ORVIX7\r");
     QCOMPARE(l.texts(), QStringList{u"ORVIX7"_s});

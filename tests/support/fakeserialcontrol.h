@@ -64,8 +64,10 @@ public:
         calls << QStringLiteral("output ") + QString::fromLatin1(bytes);
         if (!m_open)
             return SerialCode::PortNotOpen;
-        if (const int rc = fail("output"))
+        if (const int rc = fail("output")) {
+            m_open = false; // a refusal closes the port, as SerialControl says
             return rc;
+        }
         written << bytes;
         return SerialCode::Ok;
     }

@@ -20,8 +20,9 @@ struct FakeMachine {
     QHash<QString, PortCheckSystem::Node> nodes;
     QHash<QString, std::optional<bool>> ttySChips; // what probing a ttyS node finds
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
-    QHash<qint64, QString> processes;
-    QHash<QString, QList<qint64>> holders;
+    QHash<qint64, QString> processes;  // the names they were started by
+    QHash<qint64, QString> executables; // their executables' file names, where readable
+    QHash<QString, QList<qint64>> holders; // processes holding each node open
     int unseen = 0; // processes whose open files cannot be looked at, for every device
     QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
     QStringList running;
@@ -58,10 +59,11 @@ struct FakeMachine {
         s.userName = [](uint uid) {
             return QHash<uint, QString>{{0, u"root"_s}, {1000, u"alice"_s}}.value(uid);
         };
-        s.holders = [h = holders, p = processes, u = unseen](const QString &d) {
-            PortCheckSystem::Holders out;
-            for (qint64 pid : h.value(d))
-                out.processes.append({pid, p.value(pid)});
+        s.openDevices = [h = holders, n = nodes, u = unseen] {
+            PortCheckSystem::OpenDevices out;
+            for (auto it = h.begin(); it != h.end(); ++it)
+                for (qint64 pid : it.value())
+                    out.devices.append({pid, n.value(it.key()).id, {}});
             out.unseen = u;
             return out;
         };
@@ -71,6 +73,7 @@ struct FakeMachine {
         s.processName = [p = processes](qint64 pid) {
             return p.contains(pid) ? std::optional<QString>(p.value(pid)) : std::nullopt;
         };
+        s.executableName = [e = executables](qint64 pid) { return e.value(pid); };
         s.running = [r = running](const QString &name) { return r.contains(name); };
         s.brlttyRules = brlttyRules;
         s.usbAdapters = adapters;
@@ -78,7 +81,7 @@ struct FakeMachine {
     }
 };
 
-const PortCheckSystem::Node Dialout{0, 20, 0660, true, false};
+const PortCheckSystem::Node Dialout{0, 20, 0660, true, false, {}};
 
 // An Uno on /dev/ttyACM0, owned by group dialout, and alice in that group.
 FakeMachine uno()
@@ -185,6 +188,15 @@ void TestPortCheck::situations_data()
         QTest::newRow("held, and its own lock not named twice")
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open: close"_s}
             << QStringList{u"LCK"_s} << 1;
+        // Port 65 a pseudo-terminal here (devpts 22), and a chroot's devpts (23) has one of
+        // the same number.
+        m.nodes[u"/dev/ttyACM0"_s].id = {22, 136, 1};
+        m.nodes.insert(u"/srv/chroot/dev/pts/1"_s, {0, 5, 0620, true, false, {23, 136, 1}});
+        m.processes.insert(24041, u"tst_endtoend"_s);
+        m.holders.insert(u"/srv/chroot/dev/pts/1"_s, {24041});
+        QTest::newRow("a pseudo-terminal of another devpts, of the same number, is not the port")
+            << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open"_s}
+            << QStringList{u"tst_endtoend"_s} << 1;
         m.holders.clear();
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, {}}};
         QTest::newRow("locked by another user's process")
@@ -201,6 +213,7 @@ void TestPortCheck::situations_data()
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 999, 0, {}}};
         QTest::newRow("another user's stale lock")
             << m << 65 << QStringList{u"sudo rm /run/lock/LCK..ttyACM0"_s} << QStringList{} << 1;
+        m.executables.insert(4243, u"uploader"_s);
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 1000, u"pwmpanel"_s}};
         QTest::newRow("own lock whose PID another program took since")
             << m << 65
@@ -222,6 +235,20 @@ void TestPortCheck::situations_data()
             << m << 65
             << QStringList{u"held by pwmpanel-virtua (PID 4244), which locked it in "
                            u"/run/lock/LCK..ttyACM0"_s}
+            << QStringList{u"stale"_s} << 1;
+        m.processes.insert(14332, u"serial-monitor"_s); // started through a link to sermon
+        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 14332, 0, u"sermon"_s}};
+        QTest::newRow("another user's lock, its program started by another name")
+            << m << 65
+            << QStringList{u"possibly in use by PID 14332 (serial-monitor; the lock names "
+                           u"sermon), which locked it in /var/lock/LCK..ttyACM0 and still "
+                           u"runs: close that program"_s}
+            << QStringList{u"stale"_s, u"rm "_s} << 1;
+        m.processes.insert(14333, u"monitor.py"_s);
+        m.executables.insert(14333, u"python3.11"_s);
+        m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 14333, 1000, u"python3.11"_s}};
+        QTest::newRow("lock by a script, the process named after it")
+            << m << 65 << QStringList{u"held by monitor.py (PID 14333), which locked it in"_s}
             << QStringList{u"stale"_s} << 1;
         m.locks = {{u"/var/lock/LCK..ttyACM0"_s, 0, 1000, {}}};
         QTest::newRow("lock naming no process")
@@ -301,7 +328,7 @@ void TestPortCheck::situations_data()
         QTest::newRow("a ttyS node without a UART, asked for")
             << m << 2 << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
             << QStringList{} << 1;
-        m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false});
+        m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false, {}});
         QTest::newRow("not a device node")
             << m << 1 << QStringList{u"/dev/ttyS0 is not a device node"_s}
             << QStringList{u"you may"_s} << 1;
@@ -397,15 +424,24 @@ void TestPortCheck::realRunOverAPtyLink()
         return QString::fromLocal8Bit(p.readAllStandardOutput());
     };
 
+    // Lock files of the terminal's name may be left by whatever had a terminal of that number
+    // before (or has one in another devpts): only what this test sets up is counted.
+    const auto problemsOfOurs = [](const QString &out) {
+        QStringList lines = problemLines(out);
+        lines.removeIf([](const QString &line) { return line.contains(u"/LCK.."_s); });
+        return lines;
+    };
     int status = -1;
     QString out = check(&status);
     // As a plain user other users' programs are not seen, and the line says so.
-    QVERIFY2(out.contains(::getuid() == 0
-                              ? u"Nothing found in the way."_s
-                              : u"Nothing found in the way among what could be seen."_s),
-             qPrintable(out));
+    if (problemLines(out).isEmpty())
+        QVERIFY2(out.contains(::getuid() == 0
+                                  ? u"Nothing found in the way."_s
+                                  : u"Nothing found in the way among what could be seen."_s),
+                 qPrintable(out));
     QVERIFY2(out.contains(u" (through ports/com1)\n"_s), qPrintable(out));
-    QCOMPARE(status, 0);
+    QVERIFY2(problemsOfOurs(out).isEmpty(), qPrintable(out));
+    QCOMPARE(status, problemLines(out).isEmpty() ? 0 : 1);
 
     const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(fd >= 0);
@@ -414,7 +450,7 @@ void TestPortCheck::realRunOverAPtyLink()
     const QString named = u"In the way: tst_portcheck (PID %1) holds it open"_s.arg(
         QCoreApplication::applicationPid());
     QVERIFY2(out.contains(named), qPrintable(out));
-    QCOMPARE(problemLines(out).size(), 1);
+    QCOMPARE(problemsOfOurs(out).size(), 1);
     QCOMPARE(status, 1);
 
     boardProc.terminate();

@@ -91,38 +91,81 @@ void checkAccess(const System &sys, const QString &device, const System::Node &n
     }
 }
 
-// Whether the process now running as a lock's PID is the program that wrote the lock.
-// The kernel keeps the first 15 characters of a process's name, so only those count. A
-// lock without a name (older formats) is taken to be the running process's.
-bool sameProgram(const QString &running, const QString &locked)
+// Whether the process now running as a lock's PID is the program that wrote the lock, told
+// as Qt tells it: by its executable's file name, which is what Qt writes in the lock. Where
+// that cannot be read, the name it was started by (the kernel keeps 15 characters of it) can
+// only agree: a link or a script starts a program under another name, so a difference tells
+// nothing. A lock without a name (older formats) is taken to be the running process's.
+std::optional<bool> sameProgram(const System &sys, qint64 pid, const QString &running,
+                                const QString &locked)
 {
     constexpr qsizetype CommLength = 15;
     if (locked.isEmpty())
         return true;
-    return QStringView(running).left(CommLength) ==
-           QStringView(QFileInfo(locked).fileName()).left(CommLength);
+    const QString lockedName = QFileInfo(locked).fileName();
+    const QString executable = sys.executableName(pid);
+    if (!executable.isEmpty())
+        return executable == lockedName;
+    if (QStringView(running).left(CommLength) == QStringView(lockedName).left(CommLength))
+        return true;
+    return std::nullopt;
 }
 
-void checkHolders(const System &sys, const QString &device, Report &out)
+// A Unix98 pseudo-terminal's number (majors 136 to 143), or none for other devices.
+std::optional<int> ptyNumber(const System::DeviceId &id)
 {
-    const System::Holders holders = sys.holders(device);
+    if (id.major < 136 || id.major > 143)
+        return std::nullopt;
+    return int((id.major - 136) * 256 + id.minor);
+}
+
+// Whether a device a process holds is the port: the same numbers, and for a pseudo-terminal
+// the same devpts instance. Other devices are the same under any node (a container's own
+// /dev names the same USB adapter).
+bool samePort(const System::DeviceId &held, const System::DeviceId &port)
+{
+    return held.major == port.major && held.minor == port.minor &&
+           (!ptyNumber(port) || held.fileSystem == port.fileSystem);
+}
+
+void checkHolders(const System &sys, const QString &device, const System::Node &node,
+                  Report &out)
+{
+    const System::OpenDevices open = sys.openDevices();
+    // The other end of a pseudo-terminal (the program that plays the board) holds its master,
+    // and often the terminal too: that one is not in the way.
+    const std::optional<int> pty = ptyNumber(node.id);
+    QList<qint64> holding;
+    QSet<qint64> otherEnd;
+    for (const System::OpenDevice &d : open.devices) {
+        if (samePort(d.id, node.id)) {
+            if (!holding.contains(d.pid))
+                holding << d.pid;
+        } else if (pty && d.ptyServed == pty) {
+            otherEnd.insert(d.pid);
+        }
+    }
     QSet<qint64> named;
-    for (const System::Process &p : holders.processes) {
-        named.insert(p.pid);
+    for (const qint64 pid : std::as_const(holding)) {
+        if (otherEnd.contains(pid))
+            continue;
+        named.insert(pid);
         out.trouble(QStringLiteral("%1 (PID %2) holds it open: close that program (a serial "
                                    "monitor, an upload still running, a second panel) or "
                                    "kill %2")
-                        .arg(p.name)
-                        .arg(p.pid));
+                        .arg(sys.processName(pid).value_or(QStringLiteral("?")))
+                        .arg(pid));
     }
     for (const System::LockFile &lock : sys.locks(device)) {
         if (named.contains(lock.pid) && lock.pid != 0)
             continue;
         const std::optional<QString> name =
             lock.pid > 0 ? sys.processName(lock.pid) : std::optional<QString>();
+        const std::optional<bool> same =
+            name ? sameProgram(sys, lock.pid, *name, lock.program) : std::optional<bool>(false);
         // The PID taken by another program since: the locking one has ended all the same.
         const QString reused =
-            name && !sameProgram(*name, lock.program)
+            name && same == false
                 ? QStringLiteral(" (the PID now belongs to %1, not %2)").arg(*name, lock.program)
                 : QString();
         const QString rm = lock.owner == sys.identity.uid || sys.identity.uid == 0
@@ -132,7 +175,14 @@ void checkHolders(const System &sys, const QString &device, Report &out)
             out.trouble(QStringLiteral("lock file %1 names no process: if no program uses the "
                                        "port, remove it: %2%1")
                             .arg(lock.path, rm));
-        } else if (name && reused.isEmpty()) {
+        } else if (!same) {
+            // Qt does not take such a lock for stale either: it stands while the PID runs.
+            out.trouble(QStringLiteral("possibly in use by PID %1 (%2; the lock names %3), "
+                                       "which locked it in %4 and still runs: close that "
+                                       "program (this check run with sudo tells for sure)")
+                            .arg(lock.pid)
+                            .arg(*name, lock.program, lock.path));
+        } else if (*same) {
             const QString whose = lock.owner == sys.identity.uid
                                       ? QString()
                                       : QStringLiteral("another user's process ");
@@ -157,9 +207,9 @@ void checkHolders(const System &sys, const QString &device, Report &out)
     }
     // Root sees every process; anyone else may miss what another user's program holds.
     // Opening the port to find out would reset the board, so this is only said.
-    if (holders.unseen > 0 && sys.identity.uid != 0) {
+    if (open.unseen > 0 && sys.identity.uid != 0) {
         out.unseen();
-        out.info(holders.unseen == 1
+        out.info(open.unseen == 1
                      ? QStringLiteral("  1 program of another user could not be looked at, and "
                                       "it may hold the port: sudo fuser -v %1 shows every "
                                       "holder (or run this check with sudo).")
@@ -167,7 +217,7 @@ void checkHolders(const System &sys, const QString &device, Report &out)
                      : QStringLiteral("  %1 programs of other users could not be looked at, and "
                                       "one may hold the port: sudo fuser -v %2 shows every "
                                       "holder (or run this check with sudo).")
-                           .arg(holders.unseen)
+                           .arg(open.unseen)
                            .arg(device));
     }
 }
@@ -266,7 +316,7 @@ void checkPort(const PortSources &sources, const System &sys, const PortEntry &e
         out.trouble(QStringLiteral("no UART behind %1, so no board can answer there: run "
                                    "pwmports to find the board's number")
                         .arg(e.device));
-    checkHolders(sys, e.device, out);
+    checkHolders(sys, e.device, *node, out);
     checkModemManager(sys, e, out);
 }
 

@@ -14,22 +14,27 @@
 // desktop and a USB board. Plain values and look-ups, so that a test can describe any
 // machine; portchecksystem.h fills it from the running Linux system.
 struct PortCheckSystem {
+    // A device as stat() tells it: its numbers (st_rdev) and the file system of the node it
+    // was reached by (st_dev). Every devpts instance (a container's, a chroot's) numbers its
+    // pseudo-terminals from 0, so only the two together name one of those.
+    struct DeviceId {
+        quint64 fileSystem = 0;
+        uint major = 0;
+        uint minor = 0;
+    };
     struct Node {
         uint owner = 0;
         uint group = 0;
         uint mode = 0; // the nine permission bits
         bool charDevice = true;
         bool accessible = false; // this process may open it for reading and writing
+        DeviceId id;
     };
     struct Identity {
         uint uid = 0;
         QString user;
         QList<uint> processGroups;  // what the running process has (primary included)
         QList<uint> databaseGroups; // what the group database gives the user today
-    };
-    struct Process {
-        qint64 pid = 0;
-        QString name;
     };
     struct LockFile {
         QString path;
@@ -48,17 +53,24 @@ struct PortCheckSystem {
     Identity identity;
     std::function<QString(uint gid)> groupName;
     std::function<QString(uint uid)> userName;
-    struct Holders {
-        // Processes that hold the device open, except the other end of a pseudo-terminal
-        // (the program that plays the board).
-        QList<Process> processes;
+    struct OpenDevice {
+        qint64 pid = 0;
+        DeviceId id;
+        std::optional<int> ptyServed; // a pseudo-terminal master: the terminal's number
+    };
+    struct OpenDevices {
+        // The character devices other processes than this one hold open.
+        QList<OpenDevice> devices;
         // Processes whose open files could not be looked at (other users', unless root):
         // any of them may hold the device too.
         int unseen = 0;
     };
-    std::function<Holders(const QString &device)> holders;
+    std::function<OpenDevices()> openDevices;
     std::function<QList<LockFile>(const QString &device)> locks;
     std::function<std::optional<QString>(qint64 pid)> processName; // empty: not running
+    // The file name of the executable a process runs (what Qt writes in its lock files);
+    // empty where it cannot be read (another user's process, unless root).
+    std::function<QString(qint64 pid)> executableName;
     std::function<bool(const QString &name)> running;              // a process of that name
     QStringList brlttyRules; // brltty's udev rules files in force
     QList<UsbAdapter> usbAdapters;

@@ -48,6 +48,19 @@ std::optional<QString> nameOf(qint64 pid)
     return QString::fromLocal8Bit(comm.trimmed());
 }
 
+QString executableOf(qint64 pid)
+{
+    const QByteArray link = QStringLiteral("/proc/%1/exe").arg(pid).toLocal8Bit();
+    char buf[4096];
+    const ssize_t n = ::readlink(link.constData(), buf, sizeof buf);
+    if (n <= 0)
+        return {};
+    QByteArray target(buf, n);
+    if (target.endsWith(" (deleted)")) // the file was replaced since the process started
+        target.chop(10);
+    return QFileInfo(QFile::decodeName(target)).fileName();
+}
+
 // The pty index a pseudo-terminal master descriptor serves, from its fdinfo.
 std::optional<int> ptyIndex(qint64 pid, const char *fd)
 {
@@ -64,19 +77,14 @@ std::optional<int> ptyIndex(qint64 pid, const char *fd)
     return std::nullopt;
 }
 
-PortCheckSystem::Holders holdersOf(const QString &device)
+PortCheckSystem::DeviceId idOf(const struct stat &st)
 {
-    struct stat target {
-    };
-    if (::stat(QFile::encodeName(device).constData(), &target) != 0 || !S_ISCHR(target.st_mode))
-        return {};
-    // A pseudo-terminal's other end (the board's program) holds its master, and usually
-    // its slave too: that one is the board, not in the way.
-    std::optional<int> ptsIndex;
-    if (device.startsWith(QLatin1String("/dev/pts/")))
-        ptsIndex = device.mid(9).toInt();
+    return {quint64(st.st_dev), major(st.st_rdev), minor(st.st_rdev)};
+}
 
-    PortCheckSystem::Holders out;
+PortCheckSystem::OpenDevices openDevices()
+{
+    PortCheckSystem::OpenDevices out;
     const qint64 self = ::getpid();
     for (const qint64 pid : processIds()) {
         if (pid == self)
@@ -91,25 +99,21 @@ PortCheckSystem::Holders holdersOf(const QString &device)
                 ++out.unseen;
             continue;
         }
-        bool holds = false;
-        bool isOtherEnd = false;
         while (const dirent *d = ::readdir(dir)) {
             if (d->d_name[0] == '.')
                 continue;
+            // stat() follows the descriptor to the node it was opened by.
             struct stat st {
             };
             const QByteArray path = fdDir + '/' + d->d_name;
             if (::stat(path.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
-            if (st.st_rdev == target.st_rdev)
-                holds = true;
-            else if (ptsIndex && major(st.st_rdev) == 5 && minor(st.st_rdev) == 2 &&
-                     ptyIndex(pid, d->d_name) == ptsIndex)
-                isOtherEnd = true;
+            PortCheckSystem::OpenDevice open{pid, idOf(st), {}};
+            if (open.id.major == 5 && open.id.minor == 2) // /dev/ptmx
+                open.ptyServed = ptyIndex(pid, d->d_name);
+            out.devices << open;
         }
         ::closedir(dir);
-        if (holds && !isOtherEnd)
-            out.processes.append({pid, nameOf(pid).value_or(QStringLiteral("?"))});
     }
     return out;
 }
@@ -260,7 +264,7 @@ PortCheckSystem currentPortCheckSystem()
             return std::nullopt;
         return PortCheckSystem::Node{
             st.st_uid, st.st_gid, uint(st.st_mode & 0777), S_ISCHR(st.st_mode),
-            ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0};
+            ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0, idOf(st)};
     };
     s.identity = currentIdentity();
     s.groupName = [](uint gid) {
@@ -271,9 +275,10 @@ PortCheckSystem currentPortCheckSystem()
         const passwd *pw = ::getpwuid(uid);
         return pw ? QString::fromLocal8Bit(pw->pw_name) : QString();
     };
-    s.holders = holdersOf;
+    s.openDevices = openDevices;
     s.locks = locksOf;
     s.processName = nameOf;
+    s.executableName = executableOf;
     s.running = [running](const QString &name) { return running.contains(name); };
     s.brlttyRules = brlttyRulesInForce();
     s.usbAdapters = usbAdapters();
@@ -288,9 +293,10 @@ PortCheckSystem currentPortCheckSystem()
     s.node = [](const QString &) { return std::optional<PortCheckSystem::Node>(); };
     s.groupName = [](uint) { return QString(); };
     s.userName = [](uint) { return QString(); };
-    s.holders = [](const QString &) { return PortCheckSystem::Holders(); };
+    s.openDevices = [] { return PortCheckSystem::OpenDevices(); };
     s.locks = [](const QString &) { return QList<PortCheckSystem::LockFile>(); };
     s.processName = [](qint64) { return std::optional<QString>(); };
+    s.executableName = [](qint64) { return QString(); };
     s.running = [](const QString &) { return false; };
     return s;
 }

@@ -40,6 +40,7 @@ struct Options {
     int delayMs = 0;
     int floodSeconds = 0;
     int burstLines = 20000;
+    int burstPerSecond = 0; // 0: as fast as the port takes them
     std::string burstOn; // the command that sets off a burst
     std::string logPath;
     std::string vanishOn; // the command on which the board goes away
@@ -62,6 +63,7 @@ void printUsage(std::FILE *to)
                "  --burst-on TEXT     on each command TEXT, send a burst of lines PV01=1, PV01=2, ...\n"
                "                      as fast as the port takes them (waiting up to 5 s for it)\n"
                "  --burst LINES       the lines in a burst (default 20000)\n"
+               "  --burst-rate N      send a burst's lines N a second (default: as fast as taken)\n"
                "  --vanish-on TEXT    on receiving the command TEXT, close the port and end, as a\n"
                "                      board that is unplugged\n"
                "  --help              show this text\n",
@@ -92,7 +94,7 @@ int parseOptions(int argc, char **argv, Options &opt)
         }
         const bool takesValue = arg == "--name" || arg == "--eol" || arg == "--link"
                 || arg == "--port" || arg == "--delay" || arg == "--log" || arg == "--flood"
-                || arg == "--burst" || arg == "--burst-on" || arg == "--vanish-on";
+                || arg == "--burst" || arg == "--burst-rate" || arg == "--burst-on" || arg == "--vanish-on";
         if (!takesValue) {
             std::fprintf(stderr, "virtualboard: unknown option '%s' (try --help)\n", argv[i]);
             return 2;
@@ -124,14 +126,14 @@ int parseOptions(int argc, char **argv, Options &opt)
             const auto n = parseWhole(value);
             const bool isPort = arg == "--port";
             const bool isFlood = arg == "--flood";
-            const bool isBurst = arg == "--burst";
+            const bool isBurst = arg == "--burst" || arg == "--burst-rate";
             const long long low = isPort ? 1 : 0;
             const long long high = isPort ? 9999 : isFlood ? kMaxFloodSeconds : isBurst ? kMaxBurstLines : kMaxDelayMs;
             if (!n || *n < low || *n > high) {
                 std::fprintf(stderr, "virtualboard: bad value '%s' for %s\n", argv[i], argv[i - 1]);
                 return 2;
             }
-            (isPort ? opt.port : isFlood ? opt.floodSeconds : isBurst ? opt.burstLines : opt.delayMs) = static_cast<int>(*n);
+            (isPort ? opt.port : isFlood ? opt.floodSeconds : isBurst ? (arg == "--burst" ? opt.burstLines : opt.burstPerSecond) : opt.delayMs) = static_cast<int>(*n);
         }
     }
     return 0;
@@ -383,8 +385,15 @@ private:
             return flood(master_, opt_.floodSeconds * 1000);
         }
         if (!opt_.burstOn.empty() && cmd == opt_.burstOn) {
-            for (int i = 1; i <= opt_.burstLines; ++i)
+            const double start = monotonicMs();
+            for (int i = 1; i <= opt_.burstLines; ++i) {
+                if (opt_.burstPerSecond > 0) {
+                    const double due = start + 1000.0 * (i - 1) / opt_.burstPerSecond;
+                    if (due > monotonicMs() && !waitUnlessSignalled(static_cast<int>(due - monotonicMs())))
+                        return false;
+                }
                 writeAll(master_, "PV01=" + std::to_string(i) + "\r", 5000);
+            }
             return true;
         }
         const auto reply = board_.handle(cmd);

@@ -1,6 +1,6 @@
 // The whole panel on Windows: the real window and session over the Win32 serial layer, on the
-// COM ports that tests/wine/withboards maps to virtual boards (COM1; COM12 vanishes on
-// SV21=7), with its settings in a folder whose name is not ASCII. Another copy of the real
+// COM ports that tests/wine/withboards maps to virtual boards (COM1 bursts on SV21=77; COM12
+// vanishes on SV21=7), with its settings in a folder whose name is not ASCII. Another copy of the real
 // pwmpanel.exe (PWM_PANEL_EXE) holds a port for the check of a port in use.
 #include "support/boardlog.h"
 #include "support/program.h"
@@ -33,6 +33,19 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// How many of the lines PV01=1, PV01=2, ... a burst sends the history holds whole and in order
+// after entry `from`.
+int burstLinesKept(const HistoryRing &ring, quint64 from)
+{
+    int next = 1;
+    for (qsizetype i = qsizetype(from - ring.firstSerial()); i < ring.size(); ++i) {
+        const HistoryRing::Entry e = ring.at(i);
+        if (e.direction == HistoryRing::Direction::Received && e.text == "PV01=" + QByteArray::number(next))
+            ++next;
+    }
+    return next - 1;
 }
 
 } // namespace
@@ -92,6 +105,14 @@ void TestEndToEndCom::panelOnComPorts()
     for (qsizetype i = 1; i < polls.size(); ++i)
         QVERIFY2(polls[i] - polls[i - 1] > 1800 && polls[i] - polls[i - 1] < 2400,
                  qPrintable(u"polled %1 ms apart"_s.arg(polls[i] - polls[i - 1])));
+
+    // Output 2 set to 77 makes the board send a burst of 20,000 lines: each kept whole, three
+    // times in a row, while the polling goes on.
+    for (int run = 1; run <= 3; ++run) {
+        const quint64 from = p.history.ring().endSerial();
+        p.send(2, u"77"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(burstLinesKept(p.history.ring(), from) == 20000, 120000);
+    }
 
     // SAVE-CLOSE, unedited: the file beside the program, byte for byte, and found again.
     p.ui().cmdSet->click();

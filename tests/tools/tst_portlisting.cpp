@@ -129,11 +129,11 @@ void TestPortListing::whatIsThere_data()
     QTest::newRow("the settings' port")
         << 33
         << u"  33  /dev/ttyUSB0         USB Serial; made by Maker; USB 0403:6001; not opened "
-           u"(opening resets most boards); pwmpanel.ini names this port"_s
+           u"(opening resets most boards); the settings' port (pwmpanel.ini)"_s
         << 33;
     QTest::newRow("the settings' port missing")
         << 1
-        << u"   1  /dev/ttyS0           a UART answers\npwmpanel.ini names port 40, which is not "
+        << u"   1  /dev/ttyS0           a UART answers\nThe settings' port, 40 (pwmpanel.ini), is not "
            u"there: the panel shows Invalid Port Number! until the board is plugged in there, or "
            u"the number is changed (Set, COM box)."_s
         << 40;
@@ -287,7 +287,7 @@ void TestPortListing::comCheck_data()
         << 1;
     QTest::newRow("every port and the settings' port, in order")
         << wine << Codes{{1, 8002}, {12, 8005}} << 0
-        << QStringList{u"COM1 (pwmpanel.ini names this port)\n  In the way: Windows lists no COM1"_s,
+        << QStringList{u"COM1 (the settings' port: the defaults, no pwmpanel.ini yet)\n  In the way: Windows lists no COM1"_s,
                        u"there are\nCOM3\n  Present"_s, u"holds it: the panel shows Searching"_s,
                        u"\nCOM12  USB-SERIAL CH340 (COM12)\n  In the way: another program"_s,
                        u"\n2 things in the way.\n"_s}
@@ -323,7 +323,7 @@ void TestPortListing::findOverPtyLinks_data()
     QTest::addColumn<int>("status");
     QTest::newRow("the board and another")
         << 1 << QStringList{u"3"_s, u"12"_s} << false
-        << QStringList{u"I? at 9600 baud); pwmpanel.ini expects ORVIX7.\n"_s,
+        << QStringList{u"I? at 9600 baud); the settings (pwmpanel.ini) expect ORVIX7.\n"_s,
                        u"answered ORVIX7: the board.\n"_s,
                        u"answered \"KALDOR2\", not ORVIX7: a board with another name"_s,
                        u"The board is on port 3. In the panel press Set, enter 3 in the COM box "

@@ -31,6 +31,12 @@ QString PanelSettings::fileName() const
     return QFileInfo(path).fileName();
 }
 
+QString PanelSettings::source() const
+{
+    return QFileInfo::exists(path) ? fileName()
+                                   : QStringLiteral("the defaults, no %1 yet").arg(fileName());
+}
+
 QString PanelSettings::firstLineWithPort(int port) const
 {
     StoredSettings v = values;
@@ -118,9 +124,9 @@ QString formatFound(const QList<BoardFinder::Result> &results, const PanelSettin
     using Outcome = BoardFinder::Result::Outcome;
     const QString name = settings.values.ucApp;
     const QString file = settings.fileName();
-    QString out = QStringLiteral("Asked each port for the board's name (I? at %1 baud); %2 "
-                                 "expects %3.\n")
-                      .arg(settings.values.baud, file, name);
+    QString out = QStringLiteral("Asked each port for the board's name (I? at %1 baud); the "
+                                 "settings (%2) expect %3.\n")
+                      .arg(settings.values.baud, settings.source(), name);
     qsizetype width = 0;
     for (const BoardFinder::Result &r : results)
         width = std::max(width, r.port.label.size());

@@ -18,6 +18,9 @@ struct PanelSettings {
 
     static PanelSettings read(const QString &path);
     QString fileName() const;
+    // Where the settings come from, for the user: "pwmpanel.ini", or "the defaults, no
+    // pwmpanel.ini yet".
+    QString source() const;
     // The settings file's first line with `port` in place of the stored port number.
     QString firstLineWithPort(int port) const;
 };

@@ -80,7 +80,7 @@ PortCheckReport checkComPorts(const QList<SystemPort> &listed,
         if (isListed && !it->description.isEmpty())
             head += QStringLiteral("  ") + it->description;
         if (n == settings.values.comPort)
-            head += QStringLiteral(" (%1 names this port)").arg(settings.fileName());
+            head += QStringLiteral(" (the settings' port: %1)").arg(settings.source());
         text += head + QLatin1Char('\n');
 
         const int code = open(n);

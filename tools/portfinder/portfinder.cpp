@@ -182,7 +182,7 @@ int run(const QCoreApplication &app)
     if (entries.isEmpty())
         out << "No serial devices found. Is the board plugged in? (--all lists every number)\n";
     else
-        out << formatPorts(entries, {settings.values.comPort, settings.fileName()});
+        out << formatPorts(entries, {settings.values.comPort, settings.source()});
     return 0;
 }
 

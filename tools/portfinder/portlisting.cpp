@@ -123,7 +123,7 @@ QString formatPorts(const QList<PortEntry> &entries, const SettingsMark &mark)
                 what << QStringLiteral("present");
         }
         if (mark.port != 0 && e.number == mark.port) {
-            what << QStringLiteral("%1 names this port").arg(mark.file);
+            what << QStringLiteral("the settings' port (%1)").arg(mark.source);
             marked = true;
         }
         out += QStringLiteral("%1  %2 %3\n")
@@ -132,10 +132,10 @@ QString formatPorts(const QList<PortEntry> &entries, const SettingsMark &mark)
                    .arg(what.join(QLatin1String("; ")));
     }
     if (mark.port != 0 && !marked)
-        out += QStringLiteral("%1 names port %2, which is not there: the panel shows Invalid "
-                              "Port Number! until the board is plugged in there, or the number "
-                              "is changed (Set, COM box).\n")
-                   .arg(mark.file)
-                   .arg(mark.port);
+        out += QStringLiteral("The settings' port, %1 (%2), is not there: the panel shows "
+                              "Invalid Port Number! until the board is plugged in there, or the "
+                              "number is changed (Set, COM box).\n")
+                   .arg(mark.port)
+                   .arg(mark.source);
     return out;
 }

@@ -70,8 +70,8 @@ QList<SystemPort> mergeComPorts(const QList<SystemPort> &portsClass,
 
 // The port the panel's settings file names, marked in the listing.
 struct SettingsMark {
-    int port = 0; // 0: none
-    QString file; // the settings file's name, as the user knows it
+    int port = 0;   // 0: none
+    QString source; // where the settings come from: "pwmpanel.ini"
 };
 
 // One line per entry, for the terminal. The marked port's line says so; a marked port that

@@ -2,6 +2,8 @@
 
 // The serial control the program runs on: its own over Win32 on Windows, Qt SerialPort
 // elsewhere.
+#include <QtGlobal>
+
 #ifdef Q_OS_WIN
 #include "winserialcontrol.h"
 using PlatformSerialControl = WinSerialControl;

@@ -10,6 +10,7 @@
 
 const QString Session::Banner = QStringLiteral("PWM Panel: ");
 const QString Session::DevPassPlaceholder = QStringLiteral("-");
+const QString Session::DefaultName = QStringLiteral("ORVIX7");
 
 Session::Session(ExecutableIdentity exe, BoardLink &link, Prompts &prompts, QObject *parent)
     : QObject(parent), m_exe(std::move(exe)), m_link(link), m_prompts(prompts),
@@ -35,7 +36,7 @@ Session::View Session::view() const
 
 void Session::start()
 {
-    m_state.ucApp = QStringLiteral("ORVIX7");
+    m_state.ucApp = DefaultName;
     startConnection();
 }
 
@@ -186,15 +187,18 @@ void Session::setStatusText(const QString &text)
     setStatus(text, m_statusKind);
 }
 
+QString Session::searchFailureText(int code)
+{
+    switch (code) {
+    case SerialCode::NoSuchPort: return QStringLiteral("Invalid Port Number!");
+    case SerialCode::PortInUse: return QStringLiteral("Port already open!");
+    default: return QStringLiteral("COM Port comm-error! ") + QString::number(code);
+    }
+}
+
 void Session::showSearchFailure(int code)
 {
-    QString text;
-    switch (code) {
-    case SerialCode::NoSuchPort: text = QStringLiteral("Invalid Port Number!"); break;
-    case SerialCode::PortInUse: text = QStringLiteral("Port already open!"); break;
-    default: text = QStringLiteral("COM Port comm-error! ") + QString::number(code); break;
-    }
-    setStatus(text, StatusKind::Error);
+    setStatus(searchFailureText(code), StatusKind::Error);
 }
 
 // Every line is shown; the expected name starts the read-back and the polling; the reports

@@ -25,6 +25,7 @@ public:
     static constexpr std::chrono::milliseconds SampleTick{1000};
     static const QString Banner;
     static const QString DevPassPlaceholder;
+    static const QString DefaultName; // the board's expected name until the settings give one
 
     enum class StatusKind { Waiting, Reply, Found, Error };
     enum class View { Main, Settings, Help };
@@ -54,6 +55,9 @@ public:
     // The program's start: the expected name's default, then the settings and the search.
     void start();
     QString caption() const { return Banner + m_exe.baseName; }
+    // The status line when a search step fails with `code`: "Invalid Port Number!",
+    // "Port already open!" or "COM Port comm-error! <code>".
+    static QString searchFailureText(int code);
 
     const State &state() const { return m_state; }
     View view() const;

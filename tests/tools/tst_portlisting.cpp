@@ -1,9 +1,14 @@
-// The port finder's listing, over a made-up set of devices.
+// The port finder's listing, over a made-up set of devices; Windows' lists and --check there,
+// over made-up ports; --find for real over pty links to virtual boards (PWM_VIRTUAL_BOARD,
+// PWM_PORTS).
+#include "comcheck.h"
 #include "portlisting.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSerialPort>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -69,6 +74,12 @@ private slots:
     void whatIsThere();
     void onlyTtySNodesAreOpened();
     void linksBesideThePanel();
+    void windowsLists_data();
+    void windowsLists();
+    void comCheck_data();
+    void comCheck();
+    void findOverPtyLinks_data();
+    void findOverPtyLinks();
 };
 
 void TestPortListing::presentDevicesInOrder()
@@ -96,22 +107,36 @@ void TestPortListing::allNumbers()
     QVERIFY(formatPorts(list).contains(u"  65  /dev/ttyACM0         no such device\n"_s));
 }
 
-// Each present number's line, as the user reads it.
+// Each present number's line, as the user reads it, with the port the settings name marked.
 void TestPortListing::whatIsThere_data()
 {
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("line");
-    QTest::newRow("ttyS with a UART") << 1 << u"   1  /dev/ttyS0           a UART answers"_s;
-    QTest::newRow("unfitted ttyS") << 2 << u"   2  /dev/ttyS1           no UART behind it"_s;
+    QTest::addColumn<int>("settingsPort");
+    QTest::newRow("ttyS with a UART") << 1 << u"   1  /dev/ttyS0           a UART answers"_s << 0;
+    QTest::newRow("unfitted ttyS") << 2 << u"   2  /dev/ttyS1           no UART behind it"_s << 0;
     QTest::newRow("ttyS that cannot be opened")
-        << 3 << u"   3  /dev/ttyS2           cannot be opened"_s;
+        << 3 << u"   3  /dev/ttyS2           cannot be opened"_s << 0;
     QTest::newRow("USB adapter") << 33
                                  << u"  33  /dev/ttyUSB0         USB Serial; made by Maker; USB "
-                                    u"0403:6001; not opened (opening resets most boards)"_s;
+                                    u"0403:6001; not opened (opening resets most boards)"_s
+                                 << 0;
     QTest::newRow("USB board with a serial number")
         << 68
         << u"  68  /dev/ttyACM3         Board; made by Other maker; USB 1234:0043; serial "
-           u"number A1B2; not opened (opening resets most boards)"_s;
+           u"number A1B2; not opened (opening resets most boards)"_s
+        << 0;
+    QTest::newRow("the settings' port")
+        << 33
+        << u"  33  /dev/ttyUSB0         USB Serial; made by Maker; USB 0403:6001; not opened "
+           u"(opening resets most boards); the settings' port (pwmpanel.ini)"_s
+        << 33;
+    QTest::newRow("the settings' port missing")
+        << 1
+        << u"   1  /dev/ttyS0           a UART answers\nThe settings' port, 40 (pwmpanel.ini), is not "
+           u"there: the panel shows Invalid Port Number! until the board is plugged in there, or "
+           u"the number is changed (Set, COM box)."_s
+        << 40;
 }
 
 void TestPortListing::whatIsThere()
@@ -121,11 +146,13 @@ void TestPortListing::whatIsThere()
 #endif
     QFETCH(int, number);
     QFETCH(QString, line);
+    QFETCH(int, settingsPort);
     const FakeSystem f = linuxMachine();
     const QList<PortEntry> list = listPorts(f.sources(), false);
     const PortEntry *e = entry(list, number);
     QVERIFY(e);
-    QCOMPARE(formatPorts({*e}).split(u'\n').value(1), line);
+    const QString text = formatPorts({*e}, {settingsPort, u"pwmpanel.ini"_s});
+    QCOMPARE(text.section(u'\n', 1).chopped(1), line);
 }
 
 void TestPortListing::onlyTtySNodesAreOpened()
@@ -171,6 +198,181 @@ void TestPortListing::linksBesideThePanel()
     QCOMPARE(entry(list, 2)->chip, PortEntry::Chip::Unfitted);
     QVERIFY2(!entry(list, 150), "a dangling link names nothing present");
     QVERIFY(!f.probed.contains(acm));
+#endif
+}
+
+using Ports = QList<SystemPort>;
+using Codes = QMap<int, int>;
+
+SystemPort classPort(const QString &name, const QString &description)
+{
+    return {name, {}, description, {}, {}, {}, {}};
+}
+
+SystemPort mapPort(const QString &name, const QString &device)
+{
+    return {name, device, {}, {}, {}, {}, {}};
+}
+
+// One entry per COM port from Windows' two lists, as "COMn: description".
+void TestPortListing::windowsLists_data()
+{
+    QTest::addColumn<Ports>("portsClass");
+    QTest::addColumn<Ports>("deviceMap");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("the driver's name wins")
+        << Ports{classPort(u"COM5"_s, u"USB-SERIAL CH340 (COM5)"_s)}
+        << Ports{mapPort(u"COM5"_s, u"\\Device\\Serial2"_s)}
+        << QStringList{u"COM5: USB-SERIAL CH340 (COM5)"_s};
+    QTest::newRow("only in the device map, as under Wine")
+        << Ports{} << Ports{mapPort(u"COM1"_s, u"\\Device\\Serial0"_s), mapPort(u"COM12"_s, u"\\Device\\Serial11"_s)}
+        << QStringList{u"COM1: \\Device\\Serial0"_s, u"COM12: \\Device\\Serial11"_s};
+    QTest::newRow("printer ports left out, both lists kept")
+        << Ports{classPort(u"LPT1"_s, u"Printer Port (LPT1)"_s),
+                 classPort(u"COM7"_s, u"Standard Serial over Bluetooth link (COM7)"_s)}
+        << Ports{mapPort(u"com3"_s, u"\\Device\\VCP0"_s), mapPort(u"COM7"_s, u"\\Device\\BthModem0"_s)}
+        << QStringList{u"COM7: Standard Serial over Bluetooth link (COM7)"_s,
+                       u"com3: \\Device\\VCP0"_s};
+}
+
+void TestPortListing::windowsLists()
+{
+    QFETCH(Ports, portsClass);
+    QFETCH(Ports, deviceMap);
+    QFETCH(QStringList, listed);
+    QStringList got;
+    for (const SystemPort &p : mergeComPorts(portsClass, deviceMap))
+        got << p.portName + u": "_s + p.description;
+    QCOMPARE(got, listed);
+}
+
+// --check on Windows: Windows' lists say whether a port is there, opening it whether it is
+// held, and the panel's status text follows from the code. The settings name COM1. (A free, a
+// held and a missing port are checked for real under Wine, tst_portfinder_com.)
+void TestPortListing::comCheck_data()
+{
+    QTest::addColumn<Ports>("listed");
+    QTest::addColumn<Codes>("codes"); // what opening each port gives; 0 where not given
+    QTest::addColumn<int>("number");  // 0: every port
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<int>("problems");
+
+    const Ports two{mapPort(u"COM3"_s, {}), classPort(u"COM12"_s, u"USB-SERIAL CH340 (COM12)"_s)};
+    QTest::newRow("listed, yet gone when opened")
+        << two << Codes{{3, 8002}} << 3
+        << QStringList{u"COM3 is listed but cannot be found; the panel shows Invalid Port Number!"_s}
+        << 1;
+    QTest::newRow("not listed, yet it opens")
+        << two << Codes{} << 9 << QStringList{u"COM9\n  Not in Windows' lists, yet it opens; no "_s}
+        << 0;
+    QTest::newRow("the driver refuses")
+        << two << Codes{{12, 8031}} << 12
+        << QStringList{u"its driver refused to open it; the panel shows COM Port comm-error! 8031"_s}
+        << 1;
+    QTest::newRow("every port and the settings' port, in order")
+        << two << Codes{{1, 8002}, {12, 8005}} << 0
+        << QStringList{u"COM1 (the settings' port: the defaults, no pwmpanel.ini yet)\n"
+                       u"  In the way: Windows lists no COM1"_s,
+                       u"there are\nCOM3\n  Present"_s, u"holds it: the panel shows Searching"_s,
+                       u"\nCOM12  USB-SERIAL CH340 (COM12)\n  In the way: another program"_s,
+                       u"\n2 things in the way.\n"_s}
+        << 2;
+}
+
+void TestPortListing::comCheck()
+{
+    QFETCH(Ports, listed);
+    QFETCH(Codes, codes);
+    QFETCH(int, number);
+    QFETCH(QStringList, present);
+    QFETCH(int, problems);
+    PanelSettings settings{u"C:/panel/pwmpanel.ini"_s, {}};
+    settings.values.ucApp = u"ORVIX7"_s;
+    const PortCheckReport report =
+        checkComPorts(mergeComPorts(listed, {}), [&](int n) { return codes.value(n); }, settings,
+                      number ? std::optional<int>(number) : std::nullopt);
+    for (const QString &piece : present)
+        QVERIFY2(report.text.contains(piece), qPrintable(u"missing: "_s + piece + u"\n"_s + report.text));
+    QCOMPARE(report.problems, problems);
+    QCOMPARE(checkExitStatus(report), problems ? 1 : 0);
+}
+
+// pwmports --find over ports/com3, a board answering ORVIX7, and ports/com12, one answering
+// another name, with pwmpanel.ini beside them naming `settingsPort`.
+void TestPortListing::findOverPtyLinks_data()
+{
+    QTest::addColumn<int>("settingsPort");
+    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<bool>("holdCom3"); // this test holds ports/com3 open meanwhile
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<int>("status");
+    QTest::newRow("the board and another")
+        << 1 << QStringList{u"3"_s, u"12"_s} << false
+        << QStringList{u"I? at 9600 baud); the settings (pwmpanel.ini) expect ORVIX7.\n"_s,
+                       u"answered ORVIX7: the board.\n"_s,
+                       u"answered \"KALDOR2\", not ORVIX7: a board with another name"_s,
+                       u"The board is on port 3. In the panel press Set, enter 3 in the COM box "
+                       u"and press SAVE-CLOSE; the first line of pwmpanel.ini then reads:\n"
+                       u"  3,\"9600\",\"-\",0,\"ORVIX7\"\n"_s}
+        << 0;
+    QTest::newRow("the settings name it already")
+        << 3 << QStringList{u"3"_s} << false
+        << QStringList{u"pwmpanel.ini names port 3 already: the panel finds the board there.\n"_s}
+        << 0;
+    QTest::newRow("only another name")
+        << 1 << QStringList{u"12"_s} << false
+        << QStringList{u"No port answered ORVIX7. If a board above that answered another name "_s}
+        << 1;
+    QTest::newRow("held: not asked")
+        << 1 << QStringList{u"3"_s} << true
+        << QStringList{u"not asked: another program holds it (the panel shows Port already open!)"_s}
+        << 1;
+}
+
+void TestPortListing::findOverPtyLinks()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("pseudo-terminals and the virtual board are Linux matters");
+#else
+    QFETCH(int, settingsPort);
+    QFETCH(QStringList, ports);
+    QFETCH(bool, holdCom3);
+    QFETCH(QStringList, present);
+    QFETCH(int, status);
+    const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
+    const QString pwmports = qEnvironmentVariable("PWM_PORTS");
+    QVERIFY2(!board.isEmpty() && !pwmports.isEmpty(), "PWM_VIRTUAL_BOARD and PWM_PORTS must be set");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile ini(dir.filePath(u"pwmpanel.ini"_s));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(QByteArray::number(settingsPort) + ",\"9600\",\"-\",0,\"ORVIX7\"\r\n\"a\",\"b\"\r\n");
+    ini.close();
+
+    QProcess named;
+    QProcess other;
+    named.start(board, {u"--link"_s, dir.filePath(u"ports/com3"_s)});
+    other.start(board, {u"--link"_s, dir.filePath(u"ports/com12"_s), u"--name"_s, u"KALDOR2"_s});
+    for (QProcess *p : {&named, &other})
+        QVERIFY(p->waitForReadyRead(5000)); // its start line: the link is there
+
+    // Held as the panel holds it: the device the link names, locked.
+    QSerialPort holder(QFileInfo(dir.filePath(u"ports/com3"_s)).canonicalFilePath());
+    if (holdCom3)
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+
+    QProcess find;
+    find.start(pwmports, QStringList{u"--find"_s, u"--dir"_s, dir.path()} + ports);
+    QVERIFY(find.waitForFinished(30000));
+    const QString out = QString::fromUtf8(find.readAllStandardOutput());
+    for (const QString &piece : present)
+        QVERIFY2(out.contains(piece), qPrintable(u"missing: "_s + piece + u"\n"_s + out));
+    QCOMPARE(find.exitCode(), status);
+    holder.close();
+    for (QProcess *p : {&named, &other}) {
+        p->terminate();
+        QVERIFY(p->waitForFinished(3000));
+    }
 #endif
 }
 

@@ -7,17 +7,32 @@
 
 #include <algorithm>
 
-namespace {
-
 int comNumber(const QString &name)
 {
-    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]*)$"),
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,8})$"),
                                         QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = com.match(name);
     return m.hasMatch() ? m.captured(1).toInt() : 0;
 }
 
-} // namespace
+QList<SystemPort> mergeComPorts(const QList<SystemPort> &portsClass,
+                                const QList<SystemPort> &deviceMap)
+{
+    QList<SystemPort> out;
+    QSet<int> seen;
+    for (const QList<SystemPort> *list : {&portsClass, &deviceMap}) {
+        for (SystemPort p : *list) {
+            const int n = comNumber(p.portName);
+            if (n == 0 || seen.contains(n))
+                continue;
+            seen.insert(n);
+            if (p.description.isEmpty())
+                p.description = p.systemLocation;
+            out.append(p);
+        }
+    }
+    return out;
+}
 
 QList<PortEntry> listPorts(const PortSources &sources, bool all)
 {
@@ -74,9 +89,10 @@ QList<int> linkNumbersIn(const QString &folder)
     return out;
 }
 
-QString formatPorts(const QList<PortEntry> &entries)
+QString formatPorts(const QList<PortEntry> &entries, const SettingsMark &mark)
 {
     QString out = QStringLiteral("Port  Device               What is there\n");
+    bool marked = false;
     for (const PortEntry &e : entries) {
         QStringList what;
         if (e.device.isEmpty()) {
@@ -106,10 +122,20 @@ QString formatPorts(const QList<PortEntry> &entries)
             if (what.isEmpty())
                 what << QStringLiteral("present");
         }
+        if (mark.port != 0 && e.number == mark.port) {
+            what << QStringLiteral("the settings' port (%1)").arg(mark.source);
+            marked = true;
+        }
         out += QStringLiteral("%1  %2 %3\n")
                    .arg(e.number, 4)
                    .arg(e.device.isEmpty() ? QStringLiteral("-") : e.device, -20)
                    .arg(what.join(QLatin1String("; ")));
     }
+    if (mark.port != 0 && !marked)
+        out += QStringLiteral("The settings' port, %1 (%2), is not there: the panel shows "
+                              "Invalid Port Number! until the board is plugged in there, or the "
+                              "number is changed (Set, COM box).\n")
+                   .arg(mark.port)
+                   .arg(mark.source);
     return out;
 }

@@ -57,5 +57,23 @@ QList<PortEntry> listPorts(const PortSources &sources, bool all);
 // The N of each ports/comN entry in folder/ports.
 QList<int> linkNumbersIn(const QString &folder);
 
-// One line per entry, for the terminal.
-QString formatPorts(const QList<PortEntry> &entries);
+// The n of a name COMn (either case), or 0 for anything else (LPT1, COM0).
+int comNumber(const QString &name);
+
+// Windows' COM ports from its two lists, one entry each, in the lists' order: the Ports
+// device class, where a port's description is the name its driver gives it ("USB-SERIAL
+// CH340 (COM5)"), and the serial-device map, which also has ports whose driver registers no
+// device (Wine fills only this one), described by their device ("\Device\Serial2"). The
+// driver's name wins where both have a port; other ports of the class (LPT1) are left out.
+QList<SystemPort> mergeComPorts(const QList<SystemPort> &portsClass,
+                                const QList<SystemPort> &deviceMap);
+
+// The port the panel's settings file names, marked in the listing.
+struct SettingsMark {
+    int port = 0;   // 0: none
+    QString source; // where the settings come from: "pwmpanel.ini"
+};
+
+// One line per entry, for the terminal. The marked port's line says so; a marked port that
+// is not among the entries gets a line of its own after them.
+QString formatPorts(const QList<PortEntry> &entries, const SettingsMark &mark = {});

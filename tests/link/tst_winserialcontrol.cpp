@@ -51,6 +51,7 @@ void TestWinSerialControl::win32FailuresAsCodes_data()
     QTest::newRow("held: sharing violation") << uint(ERROR_SHARING_VIOLATION) << SerialCode::PortInUse;
     QTest::newRow("held: access denied") << uint(ERROR_ACCESS_DENIED) << SerialCode::PortInUse;
     QTest::newRow("busy") << uint(ERROR_BUSY) << SerialCode::PortInUse;
+    QTest::newRow("claimed by another panel") << uint(ERROR_ALREADY_EXISTS) << SerialCode::PortInUse;
     QTest::newRow("anything else") << uint(ERROR_GEN_FAILURE) << SerialCode::OpenFailed;
 }
 

@@ -76,130 +76,123 @@ void TestWinSerialOrders::completionOrders_data()
     QTest::addColumn<QStringList>("told");
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("open");
-
+    const auto row = [](const char *name, Script script, const QString &told, const QByteArray &line,
+                        bool open) {
+        QTest::newRow(name) << script << (told.isEmpty() ? QStringList() : told.split(u'|')) << line
+                            << open;
+    };
+    const QString got = u"got ORVIX7\r"_s;
     const auto reply = [](Rig &r) { r.driver->feed("ORVIX7\r"); };
-    QTest::newRow("read over at once: bytes waiting at the open") << Script([](Rig &r) {
+    const auto later = [](Rig &r) { r.driver->writeMode = Mode::Later; r.open(); };
+
+    row("read over at once: bytes waiting at the open", [](Rig &r) {
         r.driver->incoming = "ORVIX7\r";
         r.open();
-    }) << QStringList{u"got ORVIX7\r"_s} << QByteArray() << true;
-    QTest::newRow("read over later, a line in two pieces") << Script([](Rig &r) {
+    }, got, {}, true);
+    row("read over later, a line in two pieces", [](Rig &r) {
         r.open();
-        r.settle();
         r.driver->feed("ORV");
         r.settle();
         r.driver->feed("IX7\r");
-    }) << QStringList{u"got ORVIX7\r"_s} << QByteArray() << true;
-    QTest::newRow("event seen before the status is final") << Script([=](Rig &r) {
+    }, got, {}, true);
+    row("event seen before the status is final", [=](Rig &r) {
         r.open();
         r.driver->statusLag = 1;
         reply(r);
-    }) << QStringList{u"got ORVIX7\r"_s} << QByteArray() << true;
-    QTest::newRow("status final only after a pause") << Script([=](Rig &r) {
+    }, got, {}, true);
+    row("status final only after a pause", [=](Rig &r) {
         r.open();
         r.driver->statusLag = 100000;
         reply(r);
         if (!r.settle())
             r.log << u"spins"_s;
         QTRY_VERIFY(!r.log.isEmpty());
-    }) << QStringList{u"got ORVIX7\r"_s} << QByteArray() << true;
-    QTest::newRow("old notice while a read is on its way") << Script([=](Rig &r) {
+    }, got, {}, true);
+    row("old notice while a read is on its way", [=](Rig &r) {
         r.open();
         r.driver->staleNotice(Op::Read);
         r.driver->staleNotice(Op::Write);
         r.settle();
         reply(r);
-    }) << QStringList{u"got ORVIX7\r"_s} << QByteArray() << true;
-    QTest::newRow("read aborted, the device still there") << Script([=](Rig &r) {
+    }, got, {}, true);
+    row("read aborted, the device still there", [=](Rig &r) {
         r.open();
         r.driver->failRead(CommDriver::OperationAborted);
         r.settle();
         reply(r);
-    }) << QStringList{u"got ORVIX7\r"_s} << QByteArray() << true;
-    QTest::newRow("read aborted twice in a row") << Script([](Rig &r) {
+    }, got, {}, true);
+    row("read aborted twice in a row", [](Rig &r) {
         r.open();
         r.driver->failRead(CommDriver::OperationAborted);
         r.settle();
         r.driver->failRead(CommDriver::OperationAborted);
-    }) << QStringList{u"lost 8034"_s} << QByteArray() << false;
-    for (const unsigned long error : {5ul, 22ul, 31ul, 109ul}) {
-        QTest::addRow("unplugged: the read fails with %lu", error) << Script([=](Rig &r) {
+    }, u"lost 8034"_s, {}, false);
+    // An unplug: the read fails (access denied, bad command, general failure, broken pipe, or
+    // aborted), and the driver's queue can no longer be read.
+    for (const unsigned long error : {5ul, 22ul, 31ul, 109ul, CommDriver::OperationAborted}) {
+        const QByteArray name = "unplugged: the read fails with " + QByteArray::number(uint(error));
+        row(name.constData(), [=](Rig &r) {
             r.open();
             r.driver->gone = true;
             r.driver->failRead(error);
-        }) << QStringList{u"lost 8034"_s} << QByteArray() << false;
+        }, u"lost 8034"_s, {}, false);
     }
-    QTest::newRow("unplugged: aborted, and the queue cannot be read") << Script([](Rig &r) {
-        r.open();
-        r.driver->gone = true;
-        r.driver->failRead(CommDriver::OperationAborted);
-    }) << QStringList{u"lost 8034"_s} << QByteArray() << false;
-    QTest::newRow("unplugged while a reply comes: what was read goes first") << Script([](Rig &r) {
+    row("unplugged while a reply comes: what was read goes first", [](Rig &r) {
         r.open();
         r.driver->feed("PV01=5\r");
         r.driver->gone = true;
-    }) << QStringList{u"got P"_s, u"lost 8034"_s} << QByteArray() << false;
+    }, u"got P|lost 8034"_s, {}, false);
 
-    QTest::newRow("write over at once") << Script([](Rig &r) {
-        r.open();
-        r.write("I?\r");
-    }) << QStringList() << QByteArray("I?\r") << true;
-    QTest::newRow("writes over later, queued behind one another") << Script([](Rig &r) {
-        r.driver->writeMode = Mode::Later;
-        r.open();
-        r.write("SV11=50\r");
-        r.write("PV01?\r");
-        r.write("SV21=7\r");
-        for (int i = 0; i < 3; ++i) {
-            r.settle();
+    row("write over at once", [](Rig &r) { r.open(); r.write("I?\r"); }, {}, "I?\r", true);
+    row("writes over later, queued behind one another", [=](Rig &r) {
+        later(r);
+        for (const char *command : {"SV11=50\r", "PV01?\r", "SV21=7\r"})
+            r.write(command);
+        for (int i = 0; i < 3; ++i, r.settle())
             r.driver->finishWrite();
-        }
-    }) << QStringList() << QByteArray("SV11=50\rPV01?\rSV21=7\r") << true;
-    QTest::newRow("write split by the driver: the rest goes first") << Script([](Rig &r) {
+    }, {}, "SV11=50\rPV01?\rSV21=7\r", true);
+    row("write split by the driver: the rest goes first", [](Rig &r) {
         r.open();
         r.driver->partialOnce = 3;
         r.write("SV11=50\r");
         r.write("PV01?\r");
-    }) << QStringList() << QByteArray("SV11=50\rPV01?\r") << true;
-    QTest::newRow("write that makes no progress") << Script([](Rig &r) {
+    }, {}, "SV11=50\rPV01?\r", true);
+    row("write that makes no progress", [](Rig &r) {
         r.driver->writeMode = Mode::Nothing;
         r.open();
         r.write("I?\r");
-    }) << QStringList{u"refused"_s} << QByteArray() << false;
-    QTest::newRow("queue past its bound") << Script([](Rig &r) {
-        r.driver->writeMode = Mode::Later;
-        r.open();
+    }, u"refused"_s, {}, false);
+    row("queue past its bound", [=](Rig &r) {
+        later(r);
         for (qsizetype n = 0; n <= WinSerialControl::WriteQueueLimit + 100 && r.serial.portOpen(); n += 100)
             r.write(QByteArray(99, 'x') + '\r');
-    }) << QStringList{u"output 8033"_s} << QByteArray() << false;
-    QTest::newRow("write refused, the device still there") << Script([](Rig &r) {
+    }, u"output 8033"_s, {}, false);
+    row("write refused, the device still there", [](Rig &r) {
         r.open();
         r.driver->writeError = 87;
         r.write("I?\r");
-    }) << QStringList{u"output 8033"_s} << QByteArray() << false;
-    QTest::newRow("write meets the unplugged device first") << Script([](Rig &r) {
+    }, u"output 8033"_s, {}, false);
+    row("write meets the unplugged device first", [](Rig &r) {
         r.open();
         r.driver->gone = true;
         r.write("PV01?\r");
-    }) << QStringList{u"output 8034"_s} << QByteArray() << false;
-    QTest::newRow("unplugged in the middle of a write") << Script([](Rig &r) {
-        r.driver->writeMode = Mode::Later;
-        r.open();
+    }, u"output 8034"_s, {}, false);
+    row("unplugged in the middle of a write", [=](Rig &r) {
+        later(r);
         r.write("SV21=7\r");
         r.write("PV02?\r");
         r.settle();
         r.driver->gone = true;
         r.driver->finishWrite(22);
-    }) << QStringList{u"lost 8034"_s} << QByteArray() << false;
+    }, u"lost 8034"_s, {}, false);
 
-    QTest::newRow("completion after a cancel is not reported") << Script([](Rig &r) {
-        r.driver->writeMode = Mode::Later;
-        r.open();
+    row("completion after a cancel is not reported", [=](Rig &r) {
+        later(r);
         r.write("I?\r");
         r.serial.setPortOpen(false);
-    }) << QStringList() << QByteArray() << false;
-    QTest::newRow("slow cancel: buffers left to the driver, then reopened") << Script([=](Rig &r) {
-        r.driver->writeMode = Mode::Later;
-        r.open();
+    }, {}, {}, false);
+    row("slow cancel: buffers left to the driver, then reopened", [=](Rig &r) {
+        later(r);
         r.write("I?\r");
         r.driver->cancelEnds = false;
         r.serial.setPortOpen(false);
@@ -209,15 +202,7 @@ void TestWinSerialOrders::completionOrders_data()
         r.log << u"waited %1 ms"_s.arg(r.driver->cancelWait);
         r.open();
         reply(r);
-    }) << QStringList{u"left 2"_s, u"waited 200 ms"_s, u"got ORVIX7\r"_s} << QByteArray() << true;
-    QTest::newRow("claim refused: access denied") << Script([](Rig &r) {
-        r.driver->openError = CommDriver::AccessDenied;
-        r.open();
-    }) << QStringList{u"open 8005"_s} << QByteArray() << false;
-    QTest::newRow("claimed by another panel") << Script([](Rig &r) {
-        r.driver->openError = CommDriver::AlreadyExists;
-        r.open();
-    }) << QStringList{u"open 8005"_s} << QByteArray() << false;
+    }, u"left 2|waited 200 ms|"_s + got, {}, true);
 }
 
 // Besides: no notifier keeps firing, and closing never leaves an operation on its way without

@@ -213,18 +213,20 @@ unsigned long Win32CommDriver::startRead(char *buffer, unsigned long size)
 {
     Pending &p = *m_read;
     p.start();
-    if (ReadFile(m_port, buffer, size, nullptr, &p.ov))
-        return 0;
-    const DWORD error = GetLastError();
-    p.started = error == ERROR_IO_PENDING;
-    return error;
+    return started(p, ReadFile(m_port, buffer, size, nullptr, &p.ov));
 }
 
 unsigned long Win32CommDriver::startWrite(const char *bytes, unsigned long size)
 {
     Pending &p = *m_write;
     p.start();
-    if (WriteFile(m_port, bytes, size, nullptr, &p.ov))
+    return started(p, WriteFile(m_port, bytes, size, nullptr, &p.ov));
+}
+
+// 0 when the operation is over at once, else the error: on its way with IoPending only.
+unsigned long Win32CommDriver::started(Pending &p, bool overAtOnce)
+{
+    if (overAtOnce)
         return 0;
     const DWORD error = GetLastError();
     p.started = error == ERROR_IO_PENDING;

@@ -35,6 +35,7 @@ private:
     struct Left;
 
     std::unique_ptr<Pending> makePending(Op op);
+    static unsigned long started(Pending &p, bool overAtOnce);
     Pending &pending(Op op) { return *(op == Op::Read ? m_read : m_write); }
     void forgetFinishedLeft();
 

@@ -49,8 +49,8 @@ void TestPortFinderCom::commandLines_data()
         << QStringList{u"COM5\n  In the way: Windows lists no COM5 (not plugged in, or another "
                        u"number); the panel shows Invalid Port Number!"_s}
         << QStringList{} << 1;
-    // The ports named: a port Wine maps by itself (COM1 to a host's /dev/ttyS0) may be one the
-    // serial layer cannot close under Wine.
+    // The ports named: asking every port would also write to COM1, which Wine maps to the
+    // host's /dev/ttyS0 by itself.
     QTest::newRow("find")
         << QStringList{u"--find"_s, u"3"_s, u"12"_s} << false
         << QStringList{u"\n  COM3   answered ORVIX7: the board.\n"_s,

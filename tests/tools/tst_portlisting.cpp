@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSerialPort>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -303,11 +302,10 @@ void TestPortListing::findOverPtyLinks_data()
 {
     QTest::addColumn<int>("settingsPort");
     QTest::addColumn<QStringList>("ports");
-    QTest::addColumn<bool>("holdCom3"); // this test holds ports/com3 open meanwhile
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<int>("status");
     QTest::newRow("the board and another")
-        << 1 << QStringList{u"3"_s, u"12"_s} << false
+        << 1 << QStringList{u"3"_s, u"12"_s}
         << QStringList{u"I? at 9600 baud); the settings (pwmpanel.ini) expect ORVIX7.\n"_s,
                        u"answered ORVIX7: the board.\n"_s,
                        u"answered \"KALDOR2\", not ORVIX7: a board with another name"_s,
@@ -316,16 +314,12 @@ void TestPortListing::findOverPtyLinks_data()
                        u"  3,\"9600\",\"-\",0,\"ORVIX7\"\n"_s}
         << 0;
     QTest::newRow("the settings name it already")
-        << 3 << QStringList{u"3"_s} << false
+        << 3 << QStringList{u"3"_s}
         << QStringList{u"pwmpanel.ini names port 3 already: the panel finds the board there.\n"_s}
         << 0;
     QTest::newRow("only another name")
-        << 1 << QStringList{u"12"_s} << false
+        << 1 << QStringList{u"12"_s}
         << QStringList{u"No port answered ORVIX7. If a board above that answered another name "_s}
-        << 1;
-    QTest::newRow("held: not asked")
-        << 1 << QStringList{u"3"_s} << true
-        << QStringList{u"not asked: another program holds it (the panel shows Port already open!)"_s}
         << 1;
 }
 
@@ -336,7 +330,6 @@ void TestPortListing::findOverPtyLinks()
 #else
     QFETCH(int, settingsPort);
     QFETCH(QStringList, ports);
-    QFETCH(bool, holdCom3);
     QFETCH(QStringList, present);
     QFETCH(int, status);
     const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
@@ -356,11 +349,6 @@ void TestPortListing::findOverPtyLinks()
     for (QProcess *p : {&named, &other})
         QVERIFY(p->waitForReadyRead(5000)); // its start line: the link is there
 
-    // Held as the panel holds it: the device the link names, locked.
-    QSerialPort holder(QFileInfo(dir.filePath(u"ports/com3"_s)).canonicalFilePath());
-    if (holdCom3)
-        QVERIFY(holder.open(QIODevice::ReadWrite));
-
     QProcess find;
     find.start(pwmports, QStringList{u"--find"_s, u"--dir"_s, dir.path()} + ports);
     QVERIFY(find.waitForFinished(30000));
@@ -368,7 +356,6 @@ void TestPortListing::findOverPtyLinks()
     for (const QString &piece : present)
         QVERIFY2(out.contains(piece), qPrintable(u"missing: "_s + piece + u"\n"_s + out));
     QCOMPARE(find.exitCode(), status);
-    holder.close();
     for (QProcess *p : {&named, &other}) {
         p->terminate();
         QVERIFY(p->waitForFinished(3000));

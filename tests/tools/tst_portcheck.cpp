@@ -19,11 +19,14 @@ namespace
 struct FakeMachine {
     QHash<QString, PortCheckSystem::Node> nodes;
     QHash<QString, std::optional<bool>> ttySChips; // what probing a ttyS node finds
+    QHash<QString, int> openErrors;                  // and the errno where its open failed
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
     QHash<qint64, QString> processes;  // the names they were started by
     QHash<qint64, QString> executables; // their executables' file names, where readable
     QHash<QString, QList<qint64>> holders; // processes holding each node open
     int unseen = 0; // processes whose open files cannot be looked at, for every device
+    int unseenByRoot = 0; // of those, the ones root cannot look at either
+    QHash<qint64, PortCheckSystem::DeviceId> serving; // pseudo-terminal masters held: the pty
     QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
     QStringList running;
     QStringList brlttyRules;
@@ -32,9 +35,11 @@ struct FakeMachine {
 
     PortSources sources() const
     {
-        PortSources s{PortNaming({}), reported, {}, {}, {}};
+        PortSources s{PortNaming({}), reported, {}, {}, {}, {}};
         s.present = [n = nodes](const QString &d) { return n.contains(d); };
-        s.probe = [c = ttySChips](const QString &d) { return c.value(d, true); };
+        s.probe = [c = ttySChips, e = openErrors](const QString &d) {
+            return NodeProbe(c.value(d, true), e.value(d));
+        };
         return s;
     }
 
@@ -52,6 +57,7 @@ struct FakeMachine {
             return node;
         };
         s.identity = me;
+        s.root = me.uid == 0;
         s.groupName = [](uint gid) {
             return QHash<uint, QString>{{0, u"root"_s}, {20, u"dialout"_s}, {1000, u"alice"_s}}
                 .value(gid);
@@ -59,11 +65,14 @@ struct FakeMachine {
         s.userName = [](uint uid) {
             return QHash<uint, QString>{{0, u"root"_s}, {1000, u"alice"_s}}.value(uid);
         };
-        s.openDevices = [h = holders, n = nodes, u = unseen] {
+        s.openDevices = [h = holders, n = nodes, u = me.uid == 0 ? unseenByRoot : unseen,
+                         p = serving] {
             PortCheckSystem::OpenDevices out;
             for (auto it = h.begin(); it != h.end(); ++it)
                 for (qint64 pid : it.value())
-                    out.devices.append({pid, n.value(it.key()).id, {}});
+                    out.devices.append({pid, n.value(it.key()).id, {}, 0});
+            for (auto it = p.begin(); it != p.end(); ++it)
+                out.devices.append({it.key(), {1, 5, 2}, int(it->minor), it->fileSystem});
             out.unseen = u;
             return out;
         };

@@ -24,7 +24,7 @@ struct FakeSystem {
 
     PortSources sources(const QString &folder = {}) const
     {
-        PortSources s{PortNaming(folder), reported, {}, {}, {}};
+        PortSources s{PortNaming(folder), reported, {}, {}, {}, {}};
         s.present = [this](const QString &d) { return devices.contains(d); };
         s.probe = [this](const QString &d) {
             probed << d;
@@ -306,7 +306,8 @@ void TestPortListing::findOverPtyLinks_data()
     QTest::addColumn<int>("status");
     QTest::newRow("the board and another")
         << 1 << QStringList{u"3"_s, u"12"_s}
-        << QStringList{u"I? at 9600 baud); the settings (pwmpanel.ini) expect ORVIX7.\n"_s,
+        << QStringList{u"I? at 9600 baud, up to 4 times 2.5 s apart); the settings (pwmpanel.ini) "
+                       u"expect ORVIX7.\n"_s,
                        u"answered ORVIX7: the board.\n"_s,
                        u"answered \"KALDOR2\", not ORVIX7: a board with another name"_s,
                        u"The board is on port 3. In the panel press Set, enter 3 in the COM box "

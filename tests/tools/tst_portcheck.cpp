@@ -3,10 +3,14 @@
 #include "portcheck.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -138,6 +142,7 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void modemManagerRule();
+    void realRunOverAPtyLink_data();
     void realRunOverAPtyLink();
 };
 
@@ -206,6 +211,11 @@ void TestPortCheck::situations_data()
         QTest::newRow("a pseudo-terminal of another devpts, of the same number, is not the port")
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open"_s}
             << QStringList{u"tst_endtoend"_s} << 1;
+        m.serving.insert(4242, {23, 136, 1}); // and the master of pty 1 in the chroot's
+        QTest::newRow("a holder that serves the same number in another devpts is named")
+            << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open"_s}
+            << QStringList{nothing} << 1;
+        m.serving.clear();
         m.holders.clear();
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, {}}};
         QTest::newRow("locked by another user's process")
@@ -279,6 +289,12 @@ void TestPortCheck::situations_data()
         m.me = {0, u"root"_s, {0}, {0}};
         QTest::newRow("root sees every program")
             << m << 65 << QStringList{nothing} << QStringList{u"could not be looked at"_s} << 0;
+        m.unseenByRoot = 2;
+        QTest::newRow("even root's look refused: not called clear")
+            << m << 65
+            << QStringList{u"  2 program(s) could not be looked at even as root"_s,
+                           u"Nothing found in the way among what could be seen. "_s}
+            << QStringList{nothing} << 0;
     }
     {
         FakeMachine m = uno();
@@ -337,6 +353,26 @@ void TestPortCheck::situations_data()
         QTest::newRow("a ttyS node without a UART, asked for")
             << m << 2 << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
             << QStringList{} << 1;
+        m.nodes.insert(u"/dev/ttyS5"_s, Dialout);
+        m.ttySChips.insert(u"/dev/ttyS5"_s, std::nullopt);
+        m.openErrors.insert(u"/dev/ttyS5"_s, ENXIO);
+        QTest::newRow("a node that cannot be opened")
+            << m << 6
+            << QStringList{u"In the way: /dev/ttyS5 cannot be opened (No such device or "
+                           u"address), so no board can answer there"_s}
+            << QStringList{nothing} << 1;
+        m.me.processGroups = {1000};
+        m.openErrors.insert(u"/dev/ttyS0"_s, EACCES); // its UART known from the system
+        QTest::newRow("every port: a UART the user may not open")
+            << m << 0
+            << QStringList{u"Port 1  /dev/ttyS0\n"_s, u"sudo usermod -aG dialout alice"_s}
+            << QStringList{u"no serial device found"_s, u"Port 6"_s} << 1;
+        m.nodes[u"/dev/ttyS0"_s].mode = 0600;
+        QTest::newRow("only the owner may open a built-in UART")
+            << m << 1
+            << QStringList{u"sudo setfacl -m u:alice:rw /dev/ttyS0 (lasts until the next "
+                           u"reboot)"_s}
+            << QStringList{u"plugged in again"_s} << 1;
         m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false, {}});
         QTest::newRow("not a device node")
             << m << 1 << QStringList{u"/dev/ttyS0 is not a device node"_s}
@@ -405,63 +441,155 @@ void TestPortCheck::modemManagerRule()
              u"KERNEL==\"ttyACM1\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""_s);
 }
 
-// The real pwmports over the virtual board's link: clear while the board alone holds the
-// pseudo-terminal, and naming this test once it holds the port open itself.
+// The real pwmports over the virtual board's link, with whatever the row sets up in the way:
+// `holder` holds the port open ("test": this test; else a program of that name), and a lock
+// file for the port names `locker`'s PID (a program of that name; "ended": one that has
+// ended), owned by `lockOwner` (0: this test's user), a minute old. In the pieces, %1 is that program's PID and %2
+// the lock file. --find must leave both as they were, and ask the board only when `asked`.
+void TestPortCheck::realRunOverAPtyLink_data()
+{
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QString>("locker");
+    QTest::addColumn<QByteArray>("lock"); // %1: the PID
+    QTest::addColumn<uint>("lockOwner");
+    QTest::addColumn<QStringList>("args"); // with --dir and ...; SUDO_UID=n first: in the environment
+    QTest::addColumn<QStringList>("present");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("asked");
+    const QStringList check{u"--check"_s, u"1"_s}, find{u"--find"_s, u"1"_s};
+    QTest::newRow("clear") << QString() << QString() << QByteArray() << 0u << check
+                           << QStringList{u" (through ports/com1)\n"_s} << 0 << false;
+    QTest::newRow("held by this test")
+        << u"test"_s << QString() << QByteArray() << 0u << check
+        << QStringList{u"In the way: tst_portcheck (PID %1) holds it open"_s} << 1 << false;
+    QTest::newRow("held without a lock: --find leaves it alone")
+        << u"serialmon"_s << QString() << QByteArray() << 0u << find
+        << QStringList{u"not asked: held by serialmon (PID %1); pwmports --check 1 says more"_s}
+        << 1 << false;
+    QTest::newRow("a lock of the PID alone, its program running: --find leaves it alone")
+        << QString() << u"sermon"_s << "%1\n"_ba << 0u << find
+        << QStringList{u"not asked: held by sermon (PID %1), which locked it in %2;"_s} << 1 << false;
+    QTest::newRow("minicom's lock, minicom running")
+        << QString() << u"minicom"_s << "%1 minicom root\n"_ba << 0u << check
+        << QStringList{u"In the way: held by minicom (PID %1), which locked it in %2"_s} << 1 << false;
+    QTest::newRow("Qt's lock older than 30 s, its program running: --find leaves it alone")
+        << QString() << u"sermon"_s << "%1\nsermon\n"_ba + QSysInfo::machineHostName().toUtf8() + "\n"
+        << 0u << find << QStringList{u"not asked: held by sermon (PID %1)"_s} << 1 << false;
+    QTest::newRow("under sudo, root's stale lock is not the user's")
+        << QString() << u"ended"_s << "%1\n"_ba << 0u << QStringList{u"SUDO_UID=4321"_s} + check
+        << QStringList{u"Checked for 4321, who ran sudo"_s,
+                       u"In the way: stale lock file %2 from PID %1, which has ended, and it is "
+                       u"not yours: sudo rm %2"_s}
+        << 1 << false;
+    QTest::newRow("another user's stale lock: --find leaves it alone")
+        << QString() << u"ended"_s << "%1\n"_ba << 4321u << find
+        << QStringList{u"not asked: another user's stale lock file %2 is left (PID %1 has ended)"_s}
+        << 1 << false;
+    QTest::newRow("--check with --find: bad usage")
+        << QString() << QString() << QByteArray() << 0u << QStringList{u"--check"_s, u"--find"_s}
+        << QStringList{} << 2 << false;
+    QTest::newRow("an unknown option: bad usage") << QString() << QString() << QByteArray() << 0u
+                                                  << QStringList{u"--chek"_s} << QStringList{} << 2
+                                                  << false;
+}
+
 void TestPortCheck::realRunOverAPtyLink()
 {
 #ifndef Q_OS_LINUX
     QSKIP("the check reads /proc");
 #else
+    QFETCH(QString, holder);
+    QFETCH(QString, locker);
+    QFETCH(QByteArray, lock);
+    QFETCH(uint, lockOwner);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, present);
+    QFETCH(int, status);
+    QFETCH(bool, asked);
+    if (::getuid() != 0 && (lockOwner != 0 || args.first().startsWith(u"SUDO_UID="_s)))
+        QSKIP("another user's lock and sudo need root");
+    lockOwner = lockOwner ? lockOwner : ::getuid();
     const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
     const QString ports = qEnvironmentVariable("PWM_PORTS");
     QVERIFY2(!board.isEmpty() && !ports.isEmpty(), "PWM_VIRTUAL_BOARD and PWM_PORTS must be set");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString link = dir.filePath(u"ports/com1"_s);
-
     QProcess boardProc;
-    boardProc.start(board, {u"--link"_s, link});
+    boardProc.start(board, {u"--link"_s, link, u"--log"_s, dir.filePath(u"log"_s)});
     QVERIFY(boardProc.waitForStarted(3000));
     QVERIFY(boardProc.waitForReadyRead(5000)); // its start line: the link is there
+    // The lock of the terminal's name, as the panel's serial layer takes it (one left by a
+    // program that had a terminal of that number before is overwritten).
+    const QString lockPath = u"/var/lock/LCK.."_s +
+                             QFileInfo(link).canonicalFilePath().mid(5).replace(u'/', u'_');
 
-    auto check = [&](int *status) {
-        QProcess p;
-        p.start(ports, {u"--check"_s, u"--dir"_s, dir.path(), u"1"_s});
-        if (!p.waitForFinished(10000))
-            return u"pwmports did not finish"_s;
-        *status = p.exitCode();
-        return QString::fromLocal8Bit(p.readAllStandardOutput());
-    };
+    // A copy of sleep under the program's name, holding the port open when it is the holder.
+    QProcess program;
+    const QString name = holder.isEmpty() ? locker : holder;
+    qint64 pid = QCoreApplication::applicationPid();
+    if (name == u"ended"_s) {
+        program.start(u"true"_s);
+        QVERIFY(program.waitForStarted(3000));
+        pid = program.processId();
+        QVERIFY(program.waitForFinished(3000));
+    } else if (!name.isEmpty() && name != u"test"_s) {
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable(u"sleep"_s), dir.filePath(name)));
+        program.start(u"sh"_s, {u"-c"_s, holder.isEmpty() ? u"exec \"$0\" 60"_s
+                                                          : u"exec \"$0\" 60 3<>\"$1\""_s,
+                                dir.filePath(name), link});
+        QVERIFY(program.waitForStarted(3000));
+        pid = program.processId();
+    }
+    const int fd = holder == u"test"_s
+                       ? ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)
+                       : -1;
+    if (!lock.isEmpty()) {
+        QFile f(lockPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QString::fromUtf8(lock).arg(pid, 10).toUtf8());
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                              QFileDevice::FileModificationTime));
+        f.close();
+        QVERIFY(::chown(QFile::encodeName(lockPath).constData(), lockOwner, 0) == 0);
+    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (args.value(0).startsWith(u"SUDO_UID="_s)) { // the terminal that user's, as a login's
+        env.insert(u"SUDO_UID"_s, args.takeFirst().mid(9));
+        QVERIFY(::chown(QFile::encodeName(link).constData(), env.value(u"SUDO_UID"_s).toUInt(),
+                        -1) == 0);
+    }
+    p.setProcessEnvironment(env);
+    p.start(ports, args + QStringList{u"--dir"_s, dir.path()});
+    QVERIFY(p.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    if (fd >= 0)
+        ::close(fd);
+    const bool lockKept = QFile::exists(lockPath);
+    QFile::remove(lockPath);
+    program.kill();
+    program.waitForFinished(3000);
 
-    // Lock files of the terminal's name may be left by whatever had a terminal of that number
-    // before (or has one in another devpts): only what this test sets up is counted.
-    const auto problemsOfOurs = [](const QString &out) {
-        QStringList lines = problemLines(out);
-        lines.removeIf([](const QString &line) { return line.contains(u"/LCK.."_s); });
-        return lines;
-    };
-    int status = -1;
-    QString out = check(&status);
-    // As a plain user other users' programs are not seen, and the line says so.
-    if (problemLines(out).isEmpty())
-        QVERIFY2(out.contains(::getuid() == 0
-                                  ? u"Nothing found in the way."_s
-                                  : u"Nothing found in the way among what could be seen."_s),
+    // Lock files of the link's other name may be left by whatever else uses com1 links:
+    // only what this test sets up is counted.
+    QStringList problems = problemLines(out);
+    problems.removeIf([](const QString &line) { return line.contains(u"/LCK..com1"_s); });
+    if (status == 0) // other users' programs are not seen as a plain user, and the line says so
+        QVERIFY2(out.contains(::getuid() == 0 ? u"Nothing found in the way."_s
+                                              : u"Nothing found in the way among what could be seen."_s) ||
+                     !problemLines(out).isEmpty(),
                  qPrintable(out));
-    QVERIFY2(out.contains(u" (through ports/com1)\n"_s), qPrintable(out));
-    QVERIFY2(problemsOfOurs(out).isEmpty(), qPrintable(out));
-    QCOMPARE(status, problemLines(out).isEmpty() ? 0 : 1);
-
-    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(fd >= 0);
-    out = check(&status);
-    ::close(fd);
-    const QString named = u"In the way: tst_portcheck (PID %1) holds it open"_s.arg(
-        QCoreApplication::applicationPid());
-    QVERIFY2(out.contains(named), qPrintable(out));
-    QCOMPARE(problemsOfOurs(out).size(), 1);
-    QCOMPARE(status, 1);
-
+    for (QString piece : present) {
+        piece.replace(u"%1"_s, QString::number(pid)).replace(u"%2"_s, lockPath);
+        QVERIFY2(out.contains(piece), qPrintable(piece + u"\n"_s + out));
+    }
+    QCOMPARE(p.exitCode(), status == 0 && !problemLines(out).isEmpty() ? 1 : status);
+    if (args.first() == u"--check"_s && status < 2)
+        QCOMPARE(problems.size(), status);
+    QVERIFY2(lockKept || lock.isEmpty(), "the lock file was removed");
+    QFile log(dir.filePath(u"log"_s));
+    QCOMPARE(log.open(QIODevice::ReadOnly) && log.readAll().contains("I?"), asked);
     boardProc.terminate();
     QVERIFY(boardProc.waitForFinished(3000));
 #endif

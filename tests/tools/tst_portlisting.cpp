@@ -10,7 +10,13 @@
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -297,15 +303,47 @@ void TestPortListing::comCheck()
 }
 
 // pwmports --find over ports/com3, a board answering ORVIX7, and ports/com12, one answering
-// another name, with pwmpanel.ini beside them naming `settingsPort`.
+// another name, or, where `replies12` are given, a device sending those in turn to each I?
+// ("-": nothing; the last again after), with pwmpanel.ini beside them naming `settingsPort`.
+// Status 143: it is sent SIGTERM once it has asked com12, and must leave it as it was.
 void TestPortListing::findOverPtyLinks_data()
 {
     QTest::addColumn<int>("settingsPort");
     QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QStringList>("replies12");
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<int>("status");
+    const QStringList twelve{u"12"_s};
+    QTest::newRow("a board that misses two searches as it starts")
+        << 1 << twelve << QStringList{u"-"_s, u"-"_s, u"ORVIX7"_s}
+        << QStringList{u"answered ORVIX7: the board.\n"_s} << 0;
+    QTest::newRow("a stray byte before the name, then the name")
+        << 1 << twelve << QStringList{u"?ORVIX7"_s, u"ORVIX7"_s}
+        << QStringList{u"answered ORVIX7: the board.\n"_s} << 0;
+    QTest::newRow("one garbled reply: no advice to change the name")
+        << 1 << twelve << QStringList{u"?ORVIX7"_s, u"-"_s}
+        << QStringList{u"sent \"?ORVIX7\", the name after other bytes, but never ORVIX7 alone"_s,
+                       u"No port answered ORVIX7.\n"_s}
+        << 1;
+    QTest::newRow("controls from a device shown as visible text, cut")
+        << 1 << twelve << QStringList{u"\x1b]0;x\x07\u009b2J"_s + QString(70, u'A')}
+        << QStringList{u"answered \"\u241b]0;x\u2407\\x9b2J"_s + QString(51, u'A') +
+                       u"... (79 characters in all)\", not ORVIX7"_s}
+        << 1;
+    QTest::newRow("a port named twice is asked once")
+        << 1 << QStringList{u"3"_s, u"3"_s} << QStringList{}
+        << QStringList{u"answered ORVIX7: the board.\nThe board is on port 3."_s} << 0;
+    QTest::newRow("a number that names no port")
+        << 1 << QStringList{u"0"_s} << QStringList{}
+        << QStringList{u"not asked: 0 names no port: use 1 to 96; pwmports --check 0 says more."_s}
+        << 1;
+    QTest::newRow("SIGTERM while asking: the port left as it was")
+        << 1 << twelve << QStringList{u"-"_s}
+        << QStringList{u"interrupted: closed, and left as it was.\nInterrupted: no port was left "
+                       u"open.\n"_s}
+        << 143;
     QTest::newRow("the board and another")
-        << 1 << QStringList{u"3"_s, u"12"_s}
+        << 1 << QStringList{u"3"_s, u"12"_s} << QStringList{}
         << QStringList{u"I? at 9600 baud, up to 4 times 2.5 s apart); the settings (pwmpanel.ini) "
                        u"expect ORVIX7.\n"_s,
                        u"answered ORVIX7: the board.\n"_s,
@@ -315,11 +353,11 @@ void TestPortListing::findOverPtyLinks_data()
                        u"  3,\"9600\",\"-\",0,\"ORVIX7\"\n"_s}
         << 0;
     QTest::newRow("the settings name it already")
-        << 3 << QStringList{u"3"_s}
+        << 3 << QStringList{u"3"_s} << QStringList{}
         << QStringList{u"pwmpanel.ini names port 3 already: the panel finds the board there.\n"_s}
         << 0;
     QTest::newRow("only another name")
-        << 1 << QStringList{u"12"_s}
+        << 1 << twelve << QStringList{}
         << QStringList{u"No port answered ORVIX7. If a board above that answered another name "_s}
         << 1;
 }
@@ -331,8 +369,12 @@ void TestPortListing::findOverPtyLinks()
 #else
     QFETCH(int, settingsPort);
     QFETCH(QStringList, ports);
+    QFETCH(QStringList, replies12);
     QFETCH(QStringList, present);
     QFETCH(int, status);
+    const QString python = QStandardPaths::findExecutable(u"python3"_s);
+    if (!replies12.isEmpty() && python.isEmpty())
+        QSKIP("the scripted device needs python3");
     const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
     const QString pwmports = qEnvironmentVariable("PWM_PORTS");
     QVERIFY2(!board.isEmpty() && !pwmports.isEmpty(), "PWM_VIRTUAL_BOARD and PWM_PORTS must be set");
@@ -343,17 +385,63 @@ void TestPortListing::findOverPtyLinks()
     ini.write(QByteArray::number(settingsPort) + ",\"9600\",\"-\",0,\"ORVIX7\"\r\n\"a\",\"b\"\r\n");
     ini.close();
 
+    // The scripted device says "asked" on its output at each I?.
+    static const char Device[] = R"(import os, pty, sys, tty
+m, s = pty.openpty()
+tty.setraw(s)
+os.symlink(os.ttyname(s), sys.argv[1])
+os.write(1, b'ready\n')
+replies, asked, buf = [r.encode('latin-1') for r in sys.argv[2:]], 0, b''
+while True:
+    buf += os.read(m, 256)
+    while b'\r' in buf:
+        line, buf = buf.split(b'\r', 1)
+        if line.endswith(b'I?'):
+            r = replies[min(asked, len(replies) - 1)]
+            asked += 1
+            os.write(1, b'asked\n')
+            if r != b'-':
+                os.write(m, r + b'\r')
+)";
+    const QString link12 = dir.filePath(u"ports/com12"_s);
+    QDir(dir.path()).mkpath(u"ports"_s);
     QProcess named;
     QProcess other;
     named.start(board, {u"--link"_s, dir.filePath(u"ports/com3"_s)});
-    other.start(board, {u"--link"_s, dir.filePath(u"ports/com12"_s), u"--name"_s, u"KALDOR2"_s});
-    for (QProcess *p : {&named, &other})
+    if (replies12.isEmpty())
+        other.start(board, {u"--link"_s, link12, u"--name"_s, u"KALDOR2"_s});
+    else
+        other.start(python, QStringList{u"-c"_s, QString::fromLatin1(Device), link12} + replies12);
+    for (QProcess *p : {&named, &other}) {
         QVERIFY(p->waitForReadyRead(5000)); // its start line: the link is there
+        p->readAll();
+    }
+    // The terminal's settings as the device left them, and whether it is exclusive.
+    const auto state = [&] {
+        const int fd = ::open(QFile::encodeName(link12).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        int exclusive = 0;
+        const bool ok = fd >= 0 && ::tcgetattr(fd, &t) == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+        ::close(fd);
+        return QByteArray::number(ok) + QByteArray(reinterpret_cast<const char *>(&t), sizeof t) +
+               QByteArray::number(exclusive);
+    };
+    const QByteArray before = state();
+    const QString lock = u"/var/lock/LCK.."_s +
+                         QFileInfo(link12).canonicalFilePath().mid(5).replace(u'/', u'_');
 
     QProcess find;
     find.start(pwmports, QStringList{u"--find"_s, u"--dir"_s, dir.path()} + ports);
+    if (status == 143) {
+        QVERIFY(other.waitForReadyRead(10000)); // asked: the port is open
+        find.terminate();
+    }
     QVERIFY(find.waitForFinished(30000));
     const QString out = QString::fromUtf8(find.readAllStandardOutput());
+    if (status == 143) {
+        QVERIFY(state() == before);
+        QVERIFY(!QFile::exists(lock));
+    }
     for (const QString &piece : present)
         QVERIFY2(out.contains(piece), qPrintable(u"missing: "_s + piece + u"\n"_s + out));
     QCOMPARE(find.exitCode(), status);

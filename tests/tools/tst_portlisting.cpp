@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <tuple>
+
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -314,34 +316,29 @@ void TestPortListing::findOverPtyLinks_data()
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<int>("status");
     const QStringList twelve{u"12"_s};
-    QTest::newRow("a board that misses two searches as it starts")
-        << 1 << twelve << QStringList{u"-"_s, u"-"_s, u"ORVIX7"_s}
-        << QStringList{u"answered ORVIX7: the board.\n"_s} << 0;
-    QTest::newRow("a stray byte before the name, then the name")
-        << 1 << twelve << QStringList{u"?ORVIX7"_s, u"ORVIX7"_s}
-        << QStringList{u"answered ORVIX7: the board.\n"_s} << 0;
-    QTest::newRow("one garbled reply: no advice to change the name")
-        << 1 << twelve << QStringList{u"?ORVIX7"_s, u"-"_s}
-        << QStringList{u"sent \"?ORVIX7\", the name after other bytes, but never ORVIX7 alone"_s,
-                       u"No port answered ORVIX7.\n"_s}
-        << 1;
-    QTest::newRow("controls from a device shown as visible text, cut")
-        << 1 << twelve << QStringList{u"\x1b]0;x\x07\u009b2J"_s + QString(70, u'A')}
-        << QStringList{u"answered \"\u241b]0;x\u2407\\x9b2J"_s + QString(51, u'A') +
-                       u"... (79 characters in all)\", not ORVIX7"_s}
-        << 1;
-    QTest::newRow("a port named twice is asked once")
-        << 1 << QStringList{u"3"_s, u"3"_s} << QStringList{}
-        << QStringList{u"answered ORVIX7: the board.\nThe board is on port 3."_s} << 0;
-    QTest::newRow("a number that names no port")
-        << 1 << QStringList{u"0"_s} << QStringList{}
-        << QStringList{u"not asked: 0 names no port: use 1 to 96; pwmports --check 0 says more."_s}
-        << 1;
-    QTest::newRow("SIGTERM while asking: the port left as it was")
-        << 1 << twelve << QStringList{u"-"_s}
-        << QStringList{u"interrupted: closed, and left as it was.\nInterrupted: no port was left "
-                       u"open.\n"_s}
-        << 143;
+    const auto row = [](const char *name, const QStringList &ports, const QStringList &replies,
+                        const QString &piece, int status) {
+        QTest::newRow(name) << 1 << ports << replies << QStringList{piece} << status;
+    };
+    row("a board that misses two searches as it starts", twelve, {u"-"_s, u"-"_s, u"ORVIX7"_s},
+        u"answered ORVIX7: the board.\n"_s, 0);
+    row("a stray byte before the name, then the name", twelve, {u"?ORVIX7"_s, u"ORVIX7"_s},
+        u"answered ORVIX7: the board.\n"_s, 0);
+    row("one garbled reply: no advice to change the name", twelve, {u"?ORVIX7"_s, u"-"_s},
+        u"the name after other bytes, but never ORVIX7 alone, which the panel's search needs: "
+        u"a board still starting, or noise on the line; ask again.\nNo port answered ORVIX7.\n"_s,
+        1);
+    row("controls from a device shown as visible text, cut", twelve,
+        {u"\x1b]0;x\x07\u009b2J"_s + QString(70, u'A')},
+        u"answered \"\u241b]0;x\u2407\\x9b2J"_s + QString(51, u'A') +
+            u"... (79 characters in all)\", not ORVIX7"_s,
+        1);
+    row("a port named twice is asked once", {u"3"_s, u"3"_s}, {},
+        u"answered ORVIX7: the board.\nThe board is on port 3."_s, 0);
+    row("a number that names no port", {u"0"_s}, {},
+        u"not asked: 0 names no port: use 1 to 96; pwmports --check 0 says more."_s, 1);
+    row("SIGTERM while asking: the port left as it was", twelve, {u"-"_s},
+        u"interrupted: closed, and left as it was.\nInterrupted: no port was left open.\n"_s, 143);
     QTest::newRow("the board and another")
         << 1 << QStringList{u"3"_s, u"12"_s} << QStringList{}
         << QStringList{u"I? at 9600 baud, up to 4 times 2.5 s apart); the settings (pwmpanel.ini) "
@@ -387,21 +384,16 @@ void TestPortListing::findOverPtyLinks()
 
     // The scripted device says "asked" on its output at each I?.
     static const char Device[] = R"(import os, pty, sys, tty
-m, s = pty.openpty()
-tty.setraw(s)
-os.symlink(os.ttyname(s), sys.argv[1])
-os.write(1, b'ready\n')
+m, s = pty.openpty(); tty.setraw(s); os.symlink(os.ttyname(s), sys.argv[1]); os.write(1, b'ready\n')
 replies, asked, buf = [r.encode('latin-1') for r in sys.argv[2:]], 0, b''
 while True:
     buf += os.read(m, 256)
     while b'\r' in buf:
         line, buf = buf.split(b'\r', 1)
         if line.endswith(b'I?'):
-            r = replies[min(asked, len(replies) - 1)]
-            asked += 1
+            r, asked = replies[min(asked, len(replies) - 1)], asked + 1
             os.write(1, b'asked\n')
-            if r != b'-':
-                os.write(m, r + b'\r')
+            if r != b'-': os.write(m, r + b'\r')
 )";
     const QString link12 = dir.filePath(u"ports/com12"_s);
     QDir(dir.path()).mkpath(u"ports"_s);
@@ -416,17 +408,14 @@ while True:
         QVERIFY(p->waitForReadyRead(5000)); // its start line: the link is there
         p->readAll();
     }
-    // The terminal's settings as the device left them, and whether it is exclusive.
-    const auto state = [&] {
+    const auto state = [&] { // the terminal's settings, and whether it is exclusive
         const int fd = ::open(QFile::encodeName(link12).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         termios t{};
-        int exclusive = 0;
-        const bool ok = fd >= 0 && ::tcgetattr(fd, &t) == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
-        ::close(fd);
-        return QByteArray::number(ok) + QByteArray(reinterpret_cast<const char *>(&t), sizeof t) +
-               QByteArray::number(exclusive);
+        int exclusive = -1;
+        ::tcgetattr(fd, &t), ::ioctl(fd, TIOCGEXCL, &exclusive), ::close(fd);
+        return std::tuple(t.c_cflag, t.c_lflag, t.c_iflag, exclusive);
     };
-    const QByteArray before = state();
+    const auto before = state();
     const QString lock = u"/var/lock/LCK.."_s +
                          QFileInfo(link12).canonicalFilePath().mid(5).replace(u'/', u'_');
 

@@ -22,8 +22,7 @@ namespace
 // A machine as the check sees it. Access follows the mode bits, as the kernel's would.
 struct FakeMachine {
     QHash<QString, PortCheckSystem::Node> nodes;
-    QHash<QString, std::optional<bool>> ttySChips; // what probing a ttyS node finds
-    QHash<QString, int> openErrors;                  // and the errno where its open failed
+    QHash<QString, NodeProbe> ttySChips; // what probing a ttyS node finds
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
     QHash<qint64, QString> processes;  // the names they were started by
     QHash<qint64, QString> executables; // their executables' file names, where readable
@@ -41,9 +40,7 @@ struct FakeMachine {
     {
         PortSources s{PortNaming({}), reported, {}, {}, {}, {}};
         s.present = [n = nodes](const QString &d) { return n.contains(d); };
-        s.probe = [c = ttySChips, e = openErrors](const QString &d) {
-            return NodeProbe(c.value(d, true), e.value(d));
-        };
+        s.probe = [c = ttySChips](const QString &d) { return c.value(d, NodeProbe(true)); };
         return s;
     }
 
@@ -351,8 +348,7 @@ void TestPortCheck::situations_data()
             << m << 2 << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
             << QStringList{} << 1;
         m.nodes.insert(u"/dev/ttyS5"_s, Dialout);
-        m.ttySChips.insert(u"/dev/ttyS5"_s, std::nullopt);
-        m.openErrors.insert(u"/dev/ttyS5"_s, ENXIO);
+        m.ttySChips.insert(u"/dev/ttyS5"_s, NodeProbe(std::nullopt, ENXIO));
         QTest::newRow("a node that cannot be opened")
             << m << 6 << QStringList{u"/dev/ttyS5 cannot be opened (No such device or address)"_s}
             << QStringList{} << 1;

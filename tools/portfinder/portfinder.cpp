@@ -93,7 +93,7 @@ void onSignal(int signal)
 
 PortSources systemSources(const QString &dir)
 {
-    PortSources sources{PortNaming(dir), {}, {}, {}, {}};
+    PortSources sources{PortNaming(dir), {}, {}, {}, {}, {}};
 #ifdef Q_OS_WIN
     sources.systemPorts = windowsComPorts();
     // COM names are not files: a port is there when the system reports it.

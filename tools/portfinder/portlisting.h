@@ -40,6 +40,7 @@ struct NodeProbe {
         : fitted(fitted), error(error)
     {
     }
+    NodeProbe(bool fitted) : fitted(fitted) {}
     std::optional<bool> fitted;
     int error = 0;
 };

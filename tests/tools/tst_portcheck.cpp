@@ -210,7 +210,8 @@ void TestPortCheck::situations_data()
             << QStringList{u"tst_endtoend"_s} << 1;
         m.serving.insert(4242, {23, 136, 1}); // and the master of pty 1 in the chroot's
         QTest::newRow("a holder that serves the same number in another devpts is named")
-            << m << 65 << QStringList{u"serialmon (PID 4242) holds it open"_s} << QStringList{} << 1;
+            << m << 65 << QStringList{u"serialmon (PID 4242) holds it open"_s} << QStringList{}
+            << 1;
         m.serving.clear();
         m.holders.clear();
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, {}}};
@@ -435,7 +436,8 @@ void TestPortCheck::realRunOverAPtyLink_data()
     QTest::addColumn<QString>("program");
     QTest::addColumn<QByteArray>("lock"); // %1: the PID
     QTest::addColumn<uint>("lockOwner");
-    QTest::addColumn<QStringList>("args"); // SUDO_UID=n first: that in the environment
+    // SUDO_UID=n first: that in the environment; nobody first: run as nobody
+    QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("piece");
     QTest::addColumn<int>("status");
     const QStringList check{u"--check"_s, u"1"_s}, find{u"--find"_s, u"1"_s};
@@ -448,8 +450,8 @@ void TestPortCheck::realRunOverAPtyLink_data()
         u"In the way: tst_portcheck (PID %1) holds it open"_s, 1);
     row("held without a lock: --find leaves it alone", u"serialmon"_s, {}, 0, find,
         u"not asked: held by serialmon (PID %1); pwmports --check 1 says more"_s, 1);
-    row("a lock of the PID alone, its program running: --find leaves it alone", u"sermon"_s,
-        "%1\n", 0, find, u"not asked: held by sermon (PID %1), which locked it in %2;"_s, 1);
+    row("a lock of the PID alone, its program running: --find leaves it alone", u"sermon"_s, "%1\n",
+        0, find, u"not asked: held by sermon (PID %1), which locked it in %2;"_s, 1);
     row("minicom's lock, minicom running", u"minicom"_s, "%1 minicom root\n", 0, check,
         u"In the way: held by minicom (PID %1), which locked it in %2"_s, 1);
     row("Qt's lock older than 30 s, its program running: --find leaves it alone", u"sermon"_s,
@@ -462,6 +464,11 @@ void TestPortCheck::realRunOverAPtyLink_data()
         1);
     row("another user's stale lock: --find leaves it alone", u"ended"_s, "%1\n", 4321, find,
         u"not asked: another user's stale lock file %2 is left (PID %1 has ended)"_s, 1);
+    row("the listing names the fix for a port you may not open", {}, {}, 0, {u"nobody"_s},
+        u"you may not open it: only root may open it: for now sudo setfacl -m u:nobody:rw"_s, 0);
+    row("--find points to --check for a port you may not open", {}, {}, 0,
+        {u"nobody"_s, u"--find"_s, u"1"_s},
+        u"not asked: you may not open it; pwmports --check 1 says more."_s, 1);
     row("--check with --find: bad usage", {}, {}, 0, {u"--check"_s, u"--find"_s}, {}, 2);
     row("an unknown option: bad usage", {}, {}, 0, {u"--chek"_s}, {}, 2);
 }
@@ -477,8 +484,9 @@ void TestPortCheck::realRunOverAPtyLink()
     QFETCH(QStringList, args);
     QFETCH(QString, piece);
     QFETCH(int, status);
-    if (::getuid() != 0 && (lockOwner != 0 || args.first().startsWith(u"SUDO_UID="_s)))
-        QSKIP("another user's lock and sudo need root");
+    if (::getuid() != 0 &&
+        (lockOwner != 0 || args.value(0).contains(u"SUDO_UID="_s) || args.value(0) == u"nobody"_s))
+        QSKIP("another user's lock, sudo and nobody need root");
     lockOwner = lockOwner ? lockOwner : ::getuid();
     const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
     const QString ports = qEnvironmentVariable("PWM_PORTS");
@@ -492,17 +500,17 @@ void TestPortCheck::realRunOverAPtyLink()
     QVERIFY(boardProc.waitForReadyRead(5000)); // its start line: the link is there
     // The lock of the terminal's name, as the panel's serial layer takes it (one left by a
     // program that had a terminal of that number before is overwritten).
-    const QString lockPath = u"/var/lock/LCK.."_s +
-                             QFileInfo(link).canonicalFilePath().mid(5).replace(u'/', u'_');
+    const QString lockPath =
+        u"/var/lock/LCK.."_s + QFileInfo(link).canonicalFilePath().mid(5).replace(u'/', u'_');
 
     // A copy of sleep under the program's name; one PID above the kernel's limit has ended.
     QProcess sleeper;
     qint64 pid = program == u"ended"_s ? 4194305 : QCoreApplication::applicationPid();
     if (!program.isEmpty() && program != u"test"_s && program != u"ended"_s) {
         QVERIFY(QFile::copy(QStandardPaths::findExecutable(u"sleep"_s), dir.filePath(program)));
-        sleeper.start(u"sh"_s, {u"-c"_s, lock.isEmpty() ? u"exec \"$0\" 60 3<>\"$1\""_s
-                                                        : u"exec \"$0\" 60"_s,
-                                dir.filePath(program), link});
+        sleeper.start(
+            u"sh"_s, {u"-c"_s, lock.isEmpty() ? u"exec \"$0\" 60 3<>\"$1\""_s : u"exec \"$0\" 60"_s,
+                      dir.filePath(program), link});
         QVERIFY(sleeper.waitForStarted(3000));
         pid = sleeper.processId();
     }
@@ -525,7 +533,11 @@ void TestPortCheck::realRunOverAPtyLink()
         QVERIFY(::chown(QFile::encodeName(link).constData(), 4321, -1) == 0);
     }
     p.setProcessEnvironment(env);
-    p.start(ports, args + QStringList{u"--dir"_s, dir.path()});
+    const bool nobody = args.value(0) == u"nobody"_s; // the folder open to them (rwx---r-x)
+    if (nobody && QFile::setPermissions(dir.path(), QFile::Permissions(0x7705)))
+        args = QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, ports} +
+               args.mid(1);
+    p.start(nobody ? u"setpriv"_s : ports, args + QStringList{u"--dir"_s, dir.path()});
     QVERIFY(p.waitForFinished(30000));
     const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
     if (fd >= 0)
@@ -540,9 +552,11 @@ void TestPortCheck::realRunOverAPtyLink()
     QStringList problems = problemLines(out);
     if (lock.isEmpty())
         problems.removeIf([](const QString &line) { return line.contains(u"/LCK.."_s); });
-    if (status == 0 && problemLines(out).isEmpty()) // a plain user is told what is not seen
-        QVERIFY2(out.contains(::getuid() == 0 ? u"Nothing found in the way."_s
-                                              : u"Nothing found in the way among what could be seen."_s),
+    if (args.first() == u"--check"_s && status == 0 && problemLines(out).isEmpty())
+        // a plain user is told what is not seen
+        QVERIFY2(out.contains(::getuid() == 0
+                                  ? u"Nothing found in the way."_s
+                                  : u"Nothing found in the way among what could be seen."_s),
                  qPrintable(out));
     piece.replace(u"%1"_s, QString::number(pid)).replace(u"%2"_s, lockPath);
     QVERIFY2(out.contains(piece), qPrintable(piece + u"\n"_s + out));

@@ -9,8 +9,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -315,28 +315,30 @@ void TestPortListing::findOverPtyLinks_data()
     QTest::addColumn<int>("status");
     const QStringList twelve{u"12"_s};
     const auto row = [](const char *name, const QStringList &ports, const QStringList &replies,
-                        const QString &piece, int status) {
-        QTest::newRow(name) << 1 << ports << replies << QStringList{piece} << status;
+                        const QStringList &pieces, int status) {
+        QTest::newRow(name) << 1 << ports << replies << pieces << status;
     };
     row("a board that misses two searches as it starts", twelve, {u"-"_s, u"-"_s, u"ORVIX7"_s},
-        u"answered ORVIX7: the board.\n"_s, 0);
+        {u"answered ORVIX7: the board.\n"_s}, 0);
     row("a stray byte before the name, then the name", twelve, {u"?ORVIX7"_s, u"ORVIX7"_s},
-        u"answered ORVIX7: the board.\n"_s, 0);
+        {u"answered ORVIX7: the board.\n"_s}, 0);
     row("one garbled reply: no advice to change the name", twelve, {u"?ORVIX7"_s, u"-"_s},
-        u"the name after other bytes, but never ORVIX7 alone, which the panel's search needs: "
-        u"a board still starting, or noise on the line; ask again.\nNo port answered ORVIX7.\n"_s,
+        {u"the name after other bytes, but never ORVIX7 alone, which the panel's search needs: "
+         u"a board still starting, or noise on the line; ask again."_s,
+         u"\nNo port answered ORVIX7.\n"_s},
         1);
     row("controls from a device shown as visible text, cut", twelve,
         {u"\x1b]0;x\x07\u009b2J"_s + QString(70, u'A')},
-        u"answered \"\u241b]0;x\u2407\\x9b2J"_s + QString(51, u'A') +
-            u"... (79 characters in all)\", not ORVIX7"_s,
+        {u"answered \"\u241b]0;x\u2407\\x9b2J"_s + QString(51, u'A') +
+         u"... (79 characters in all)\", not ORVIX7"_s},
         1);
     row("a port named twice is asked once", {u"3"_s, u"3"_s}, {},
-        u"answered ORVIX7: the board.\nThe board is on port 3."_s, 0);
+        {u"answered ORVIX7: the board.\nThe board is on port 3."_s}, 0);
     row("a number that names no port", {u"0"_s}, {},
-        u"not asked: 0 names no port: use 1 to 96; pwmports --check 0 says more."_s, 1);
+        {u"not asked: 0 names no port: use 1 to 96; pwmports --check 0 says more."_s}, 1);
     row("SIGTERM while asking: the port left as it was", twelve, {u"-"_s},
-        u"interrupted: closed, and left as it was.\nInterrupted: no port was left open.\n"_s, 143);
+        {u"interrupted: closed, and left as it was.\nInterrupted: no port was left open.\n"_s},
+        143);
     QTest::newRow("the board and another")
         << 1 << QStringList{u"3"_s, u"12"_s} << QStringList{}
         << QStringList{u"I? at 9600 baud, up to 4 times 2.5 s apart); the settings (pwmpanel.ini) "
@@ -407,7 +409,8 @@ while True:
         p->readAll();
     }
     const auto state = [&] { // the terminal's settings, and whether it is exclusive
-        const int fd = ::open(QFile::encodeName(link12).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const int fd =
+            ::open(QFile::encodeName(link12).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         termios t{};
         int exclusive = -1;
         ::tcgetattr(fd, &t), ::ioctl(fd, TIOCGEXCL, &exclusive), ::close(fd);

@@ -151,7 +151,8 @@ QString terminalText(const QString &text, qsizetype length)
                        ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
                        : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
             break;
-        default: out += c;
+        default:
+            out += c;
         }
     }
     return out;
@@ -167,8 +168,7 @@ QString findHeading(const PanelSettings &settings)
         .arg(settings.source(), settings.values.ucApp);
 }
 
-QString findLine(const BoardFinder::Result &r, const PanelSettings &settings,
-                 qsizetype labelWidth)
+QString findLine(const BoardFinder::Result &r, const PanelSettings &settings, qsizetype labelWidth)
 {
     using Outcome = BoardFinder::Result::Outcome;
     const QString name = settings.values.ucApp;
@@ -180,7 +180,9 @@ QString findLine(const BoardFinder::Result &r, const PanelSettings &settings,
         QStringLiteral("\"%1\"").arg(terminalText(r.replies.value(0), BoardFinder::ShownLength));
     QString what;
     switch (r.outcome) {
-    case Outcome::Named: what = QStringLiteral("answered %1: the board.").arg(name); break;
+    case Outcome::Named:
+        what = QStringLiteral("answered %1: the board.").arg(name);
+        break;
     case Outcome::OtherReply:
         if (r.sameTwice)
             what = QStringLiteral("answered %1, not %2: a board with another name, or another "

@@ -48,7 +48,7 @@ public:
         enum class Outcome { Named, OtherReply, Silent, Refused, Skipped, Interrupted };
         Port port;
         Outcome outcome = Outcome::Silent;
-        QStringList replies; // OtherReply: the lines it sent, in order (the first few)
+        QStringList replies;    // OtherReply: the lines it sent, in order (the first few)
         bool sameTwice = false; // OtherReply: one of them came again
         int code = 0;  // Refused: the code opening or writing failed with
         QString why;   // Skipped: what is in the way

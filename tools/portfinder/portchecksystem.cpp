@@ -66,7 +66,8 @@ QString executableOf(qint64 pid)
 // (/dev/pts/ptmx), as the process sees its file system. 0 where that cannot be read.
 quint64 ptyInstance(qint64 pid, const char *fd)
 {
-    const QByteArray link = QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(QLatin1String(fd)).toLocal8Bit();
+    const QByteArray link =
+        QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(QLatin1String(fd)).toLocal8Bit();
     char buf[4096];
     const ssize_t n = ::readlink(link.constData(), buf, sizeof buf);
     if (n <= 0 || buf[0] != '/')
@@ -309,16 +310,15 @@ PortCheckSystem currentPortCheckSystem()
         };
         if (::stat(path.constData(), &st) != 0)
             return std::nullopt;
-        PortCheckSystem::Node node{st.st_uid, st.st_gid, uint(st.st_mode & 0777),
-                                   S_ISCHR(st.st_mode), false, idOf(st)};
+        PortCheckSystem::Node node{st.st_uid,           st.st_gid, uint(st.st_mode & 0777),
+                                   S_ISCHR(st.st_mode), false,     idOf(st)};
         if (me.throughSudo) { // the mode bits, as the kernel would judge the user
             const int shift = node.owner == me.uid                    ? 6
                               : me.processGroups.contains(node.group) ? 3
                                                                       : 0;
             node.accessible = (node.mode >> shift & 06) == 06;
         } else {
-            node.accessible =
-                ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0;
+            node.accessible = ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0;
         }
         return node;
     };

@@ -67,7 +67,7 @@ QList<PortEntry> listPorts(const PortSources &sources, bool all)
         }
         if (e.present && QFileInfo(e.device).fileName().startsWith(QLatin1String("ttyS"))) {
             const NodeProbe probe = sources.probe(e.device);
-            e.chip = !probe.fitted ? PortEntry::Chip::Unreadable
+            e.chip = !probe.fitted   ? PortEntry::Chip::Unreadable
                      : *probe.fitted ? PortEntry::Chip::Fitted
                                      : PortEntry::Chip::Unfitted;
             e.openError = probe.error;

@@ -255,6 +255,7 @@ int run(const QCoreApplication &app)
                 r.outcome = BoardFinder::Result::Outcome::Skipped;
                 r.why = verdict.skip;
             } else {
+                QCoreApplication::processEvents(); // a signal since: not opened at all
                 r = finder.ask(port);
                 if (r.outcome != BoardFinder::Result::Outcome::Refused)
                     r.note = verdict.note;

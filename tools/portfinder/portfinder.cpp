@@ -180,8 +180,8 @@ int run(const QCoreApplication &app)
         QTextStream(stderr) << "pwmports: " << parser.errorText() << " (pwmports --help)\n";
         return 2;
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        parser.process(app); // shows it and exits with 0
     if (parser.isSet(check) && parser.isSet(find)) {
         QTextStream(stderr) << "pwmports: --check and --find go one at a time: run --check "
                                "first, then --find\n";

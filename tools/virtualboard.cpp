@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -44,6 +45,7 @@ struct Options {
     std::string burstOn; // the command that sets off a burst
     std::string logPath;
     std::string vanishOn; // the command on which the board goes away
+    std::vector<std::string> firstReplies; // answers to the first I?s, "-" for none
 };
 
 void printUsage(std::FILE *to)
@@ -54,6 +56,8 @@ void printUsage(std::FILE *to)
                "  --link PATH         symbolic link to create for the port\n"
                "  --port N            same as --link <exe folder>/ports/comN (default 1)\n"
                "  --silent            never answer (commands are still logged)\n"
+               "  --first-replies A,B,...  answer the first I?s with A, B, ... in turn (- for no\n"
+               "                      answer; even when --silent), as a board that is starting\n"
                "  --delay MS          wait MS milliseconds before each reply\n"
                "  --log FILE          append each received command to FILE\n"
                "  --flood SECONDS     on the first command, send SECONDS seconds of noise instead of\n"
@@ -94,7 +98,8 @@ int parseOptions(int argc, char **argv, Options &opt)
         }
         const bool takesValue = arg == "--name" || arg == "--eol" || arg == "--link"
                 || arg == "--port" || arg == "--delay" || arg == "--log" || arg == "--flood"
-                || arg == "--burst" || arg == "--burst-rate" || arg == "--burst-on" || arg == "--vanish-on";
+                || arg == "--burst" || arg == "--burst-rate" || arg == "--burst-on" || arg == "--vanish-on"
+                || arg == "--first-replies";
         if (!takesValue) {
             std::fprintf(stderr, "virtualboard: unknown option '%s' (try --help)\n", argv[i]);
             return 2;
@@ -114,6 +119,11 @@ int parseOptions(int argc, char **argv, Options &opt)
             opt.burstOn = value;
         } else if (arg == "--vanish-on") {
             opt.vanishOn = value;
+        } else if (arg == "--first-replies") {
+            for (std::size_t from = 0, comma = 0; comma != std::string_view::npos; from = comma + 1) {
+                comma = value.find(',', from);
+                opt.firstReplies.emplace_back(value.substr(from, comma - from));
+            }
         } else if (arg == "--eol") {
             if (value == "cr") opt.eol = "\r";
             else if (value == "crlf") opt.eol = "\r\n";
@@ -396,8 +406,11 @@ private:
             }
             return true;
         }
-        const auto reply = board_.handle(cmd);
-        if (!reply || opt_.silent)
+        auto reply = board_.handle(cmd);
+        const bool first = reply && cmd == "I?" && asked_ < opt_.firstReplies.size();
+        if (first)
+            reply = opt_.firstReplies[asked_++];
+        if (!reply || (opt_.silent && !first) || (first && *reply == "-"))
             return true;
         if (opt_.delayMs > 0 && !waitUnlessSignalled(opt_.delayMs))
             return false;
@@ -412,6 +425,7 @@ private:
     std::string pending_;
     bool dropping_ = false;  // inside an overlong command: skip up to the next CR
     bool flooded_ = false;
+    std::size_t asked_ = 0; // I?s answered from --first-replies
 };
 
 std::string defaultLink(const char *argv0, int port)

@@ -48,4 +48,16 @@ bool representable(QStringView text)
 
 #endif
 
+QString visible(QByteArrayView bytes)
+{
+    QString text = decode(bytes);
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20)
+            c = QChar(0x2400 + c.unicode()); // the control's own symbol
+        else if (c.unicode() == 0x7F)
+            c = QChar(0x2421);
+    }
+    return text;
+}
+
 } // namespace EightBitText

@@ -17,4 +17,8 @@ QByteArray encode(QStringView text);
 // Whether every character of `text` has a byte of its own in the encoding.
 bool representable(QStringView text);
 
+// The bytes as text to show: each control character (below 0x20, and DEL) as its own symbol
+// (U+2400 to U+2421), so that every byte has a visible character.
+QString visible(QByteArrayView bytes);
+
 } // namespace EightBitText

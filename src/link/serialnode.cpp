@@ -28,18 +28,22 @@ bool hasChip(qintptr handle)
 #endif
 }
 
-std::optional<bool> probe(const QString &devicePath)
+std::optional<bool> probe(const QString &devicePath, int *error)
 {
 #ifdef Q_OS_LINUX
-    const int fd = ::open(QFile::encodeName(devicePath).constData(),
-                          O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    const QByteArray path = QFile::encodeName(devicePath);
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = errno;
         return std::nullopt;
+    }
     const bool fitted = hasChip(fd);
     ::close(fd);
     return fitted;
 #else
     Q_UNUSED(devicePath);
+    Q_UNUSED(error);
     return true;
 #endif
 }

@@ -14,7 +14,7 @@ namespace SerialNode {
 bool hasChip(qintptr handle);
 
 // Opens the node itself, without becoming its controlling terminal and without waiting for
-// carrier. Empty when the node cannot be opened at all.
-std::optional<bool> probe(const QString &devicePath);
+// carrier. Empty when the node cannot be opened at all, with the errno in *error if given.
+std::optional<bool> probe(const QString &devicePath, int *error = nullptr);
 
 } // namespace SerialNode

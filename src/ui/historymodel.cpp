@@ -60,14 +60,7 @@ int HistoryModel::columnCount(const QModelIndex &parent) const
 
 QString HistoryModel::visibleText(QByteArrayView bytes)
 {
-    QString text = EightBitText::decode(bytes);
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20)
-            c = QChar(0x2400 + c.unicode()); // the control's own symbol
-        else if (c.unicode() == 0x7F)
-            c = QChar(0x2421);
-    }
-    return text;
+    return EightBitText::visible(bytes);
 }
 
 QVariant HistoryModel::data(const QModelIndex &index, int role) const

@@ -3,10 +3,14 @@
 #include "portcheck.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,12 +22,14 @@ namespace
 // A machine as the check sees it. Access follows the mode bits, as the kernel's would.
 struct FakeMachine {
     QHash<QString, PortCheckSystem::Node> nodes;
-    QHash<QString, std::optional<bool>> ttySChips; // what probing a ttyS node finds
+    QHash<QString, NodeProbe> ttySChips; // what probing a ttyS node finds
     PortCheckSystem::Identity me{1000, u"alice"_s, {1000}, {1000}};
     QHash<qint64, QString> processes;  // the names they were started by
     QHash<qint64, QString> executables; // their executables' file names, where readable
     QHash<QString, QList<qint64>> holders; // processes holding each node open
     int unseen = 0; // processes whose open files cannot be looked at, for every device
+    int unseenByRoot = 0; // of those, the ones root cannot look at either
+    QHash<qint64, PortCheckSystem::DeviceId> serving; // pseudo-terminal masters held: the pty
     QList<PortCheckSystem::LockFile> locks; // all for /dev/ttyACM0
     QStringList running;
     QStringList brlttyRules;
@@ -32,9 +38,9 @@ struct FakeMachine {
 
     PortSources sources() const
     {
-        PortSources s{PortNaming({}), reported, {}, {}, {}};
+        PortSources s{PortNaming({}), reported, {}, {}, {}, {}};
         s.present = [n = nodes](const QString &d) { return n.contains(d); };
-        s.probe = [c = ttySChips](const QString &d) { return c.value(d, true); };
+        s.probe = [c = ttySChips](const QString &d) { return c.value(d, NodeProbe(true)); };
         return s;
     }
 
@@ -52,6 +58,7 @@ struct FakeMachine {
             return node;
         };
         s.identity = me;
+        s.root = me.uid == 0;
         s.groupName = [](uint gid) {
             return QHash<uint, QString>{{0, u"root"_s}, {20, u"dialout"_s}, {1000, u"alice"_s}}
                 .value(gid);
@@ -59,11 +66,14 @@ struct FakeMachine {
         s.userName = [](uint uid) {
             return QHash<uint, QString>{{0, u"root"_s}, {1000, u"alice"_s}}.value(uid);
         };
-        s.openDevices = [h = holders, n = nodes, u = unseen] {
+        s.openDevices = [h = holders, n = nodes, u = me.uid == 0 ? unseenByRoot : unseen,
+                         p = serving] {
             PortCheckSystem::OpenDevices out;
             for (auto it = h.begin(); it != h.end(); ++it)
                 for (qint64 pid : it.value())
-                    out.devices.append({pid, n.value(it.key()).id, {}});
+                    out.devices.append({pid, n.value(it.key()).id, {}, 0});
+            for (auto it = p.begin(); it != p.end(); ++it)
+                out.devices.append({it.key(), {1, 5, 2}, int(it->minor), it->fileSystem});
             out.unseen = u;
             return out;
         };
@@ -129,6 +139,7 @@ private slots:
     void exitStatus_data();
     void exitStatus();
     void modemManagerRule();
+    void realRunOverAPtyLink_data();
     void realRunOverAPtyLink();
 };
 
@@ -189,14 +200,16 @@ void TestPortCheck::situations_data()
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open: close"_s}
             << QStringList{u"LCK"_s} << 1;
         // Port 65 a pseudo-terminal here (devpts 22), and a chroot's devpts (23) has one of
-        // the same number.
+        // the same number, whose master serialmon holds too: not the port's other end.
         m.nodes[u"/dev/ttyACM0"_s].id = {22, 136, 1};
         m.nodes.insert(u"/srv/chroot/dev/pts/1"_s, {0, 5, 0620, true, false, {23, 136, 1}});
         m.processes.insert(24041, u"tst_endtoend"_s);
         m.holders.insert(u"/srv/chroot/dev/pts/1"_s, {24041});
+        m.serving.insert(4242, {23, 136, 1});
         QTest::newRow("a pseudo-terminal of another devpts, of the same number, is not the port")
             << m << 65 << QStringList{u"In the way: serialmon (PID 4242) holds it open"_s}
             << QStringList{u"tst_endtoend"_s} << 1;
+        m.serving.clear();
         m.holders.clear();
         m.locks = {{u"/run/lock/LCK..ttyACM0"_s, 4243, 0, {}}};
         QTest::newRow("locked by another user's process")
@@ -270,6 +283,10 @@ void TestPortCheck::situations_data()
         m.me = {0, u"root"_s, {0}, {0}};
         QTest::newRow("root sees every program")
             << m << 65 << QStringList{nothing} << QStringList{u"could not be looked at"_s} << 0;
+        m.unseenByRoot = 2;
+        QTest::newRow("even root's look refused: not called clear")
+            << m << 65 << QStringList{u"Nothing found in the way among what could be seen. "_s}
+            << QStringList{} << 0;
     }
     {
         FakeMachine m = uno();
@@ -327,6 +344,16 @@ void TestPortCheck::situations_data()
             << 0;
         QTest::newRow("a ttyS node without a UART, asked for")
             << m << 2 << QStringList{u"no UART behind /dev/ttyS1, so no board can answer there"_s}
+            << QStringList{} << 1;
+        m.nodes.insert(u"/dev/ttyS5"_s, Dialout);
+        m.ttySChips.insert(u"/dev/ttyS5"_s, NodeProbe(std::nullopt, ENXIO));
+        QTest::newRow("a node that cannot be opened")
+            << m << 6 << QStringList{u"/dev/ttyS5 cannot be opened (No such device or address)"_s}
+            << QStringList{} << 1;
+        m.me.processGroups = {1000};
+        m.nodes[u"/dev/ttyS0"_s].mode = 0600;
+        QTest::newRow("only the owner may open a built-in UART")
+            << m << 1 << QStringList{u"u:alice:rw /dev/ttyS0 (lasts until the next reboot)"_s}
             << QStringList{} << 1;
         m.nodes.insert(u"/dev/ttyS0"_s, {0, 20, 0660, false, false, {}});
         QTest::newRow("not a device node")
@@ -396,63 +423,144 @@ void TestPortCheck::modemManagerRule()
              u"KERNEL==\"ttyACM1\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""_s);
 }
 
-// The real pwmports over the virtual board's link: clear while the board alone holds the
-// pseudo-terminal, and naming this test once it holds the port open itself.
+// The real pwmports over the virtual board's link, with whatever the row sets up in the way:
+// `program` ("test": this test; "ended": a PID that has ended; else a program of that name)
+// holds the port open, or, given a `lock`, runs and is named by the port's lock file, owned
+// by `lockOwner` (0: this test's user), a minute old. In `piece`, %1 is the program's PID and
+// %2 the lock file. Neither run may remove the lock or write to the board.
+void TestPortCheck::realRunOverAPtyLink_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QByteArray>("lock"); // %1: the PID
+    QTest::addColumn<uint>("lockOwner");
+    // SUDO_UID=n first: that in the environment; nobody first: run as nobody
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("piece");
+    QTest::addColumn<int>("status");
+    const QStringList check{u"--check"_s, u"1"_s}, find{u"--find"_s, u"1"_s};
+    const auto row = [](const char *name, const QString &program, const QByteArray &lock,
+                        uint owner, const QStringList &args, const QString &piece, int status) {
+        QTest::newRow(name) << program << lock << owner << args << piece << status;
+    };
+    row("clear", {}, {}, 0, check, u" (through ports/com1)\n"_s, 0);
+    row("held by this test", u"test"_s, {}, 0, check,
+        u"In the way: tst_portcheck (PID %1) holds it open"_s, 1);
+    row("held without a lock: --find leaves it alone", u"serialmon"_s, {}, 0, find,
+        u"not asked: held by serialmon (PID %1); pwmports --check 1 says more"_s, 1);
+    row("a lock of the PID alone, its program running: --find leaves it alone", u"sermon"_s, "%1\n",
+        0, find, u"not asked: held by sermon (PID %1), which locked it in %2;"_s, 1);
+    row("minicom's lock, minicom running", u"minicom"_s, "%1 minicom root\n", 0, check,
+        u"In the way: held by minicom (PID %1), which locked it in %2"_s, 1);
+    row("Qt's lock older than 30 s, its program running: --find leaves it alone", u"sermon"_s,
+        "%1\nsermon\n" + QSysInfo::machineHostName().toUtf8() + '\n', 0, find,
+        u"not asked: held by sermon (PID %1)"_s, 1);
+    row("under sudo, root's stale lock is not the user's", u"ended"_s, "%1\n", 0,
+        QStringList{u"SUDO_UID=4321"_s} + check,
+        u"In the way: stale lock file %2 from PID %1, which has ended, and it is not yours: "
+        u"sudo rm %2"_s,
+        1);
+    row("another user's stale lock: --find leaves it alone", u"ended"_s, "%1\n", 4321, find,
+        u"not asked: another user's stale lock file %2 is left (PID %1 has ended)"_s, 1);
+    row("the listing names the fix for a port you may not open", {}, {}, 0, {u"nobody"_s},
+        u"you may not open it: only root may open it: for now sudo setfacl -m u:nobody:rw"_s, 0);
+    row("--find points to --check for a port you may not open", {}, {}, 0,
+        {u"nobody"_s, u"--find"_s, u"1"_s},
+        u"not asked: you may not open it; pwmports --check 1 says more."_s, 1);
+    row("--check with --find: bad usage", {}, {}, 0, {u"--check"_s, u"--find"_s}, {}, 2);
+    row("an unknown option: bad usage", {}, {}, 0, {u"--chek"_s}, {}, 2);
+}
+
 void TestPortCheck::realRunOverAPtyLink()
 {
 #ifndef Q_OS_LINUX
     QSKIP("the check reads /proc");
 #else
+    QFETCH(QString, program);
+    QFETCH(QByteArray, lock);
+    QFETCH(uint, lockOwner);
+    QFETCH(QStringList, args);
+    QFETCH(QString, piece);
+    QFETCH(int, status);
+    if (::getuid() != 0 &&
+        (lockOwner != 0 || args.value(0).contains(u"SUDO_UID="_s) || args.value(0) == u"nobody"_s))
+        QSKIP("another user's lock, sudo and nobody need root");
+    lockOwner = lockOwner ? lockOwner : ::getuid();
     const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
     const QString ports = qEnvironmentVariable("PWM_PORTS");
     QVERIFY2(!board.isEmpty() && !ports.isEmpty(), "PWM_VIRTUAL_BOARD and PWM_PORTS must be set");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString link = dir.filePath(u"ports/com1"_s);
-
     QProcess boardProc;
-    boardProc.start(board, {u"--link"_s, link});
+    boardProc.start(board, {u"--link"_s, link, u"--log"_s, dir.filePath(u"log"_s)});
     QVERIFY(boardProc.waitForStarted(3000));
     QVERIFY(boardProc.waitForReadyRead(5000)); // its start line: the link is there
+    // The lock of the terminal's name, as the panel's serial layer takes it (one left by a
+    // program that had a terminal of that number before is overwritten).
+    const QString lockPath =
+        u"/var/lock/LCK.."_s + QFileInfo(link).canonicalFilePath().mid(5).replace(u'/', u'_');
 
-    auto check = [&](int *status) {
-        QProcess p;
-        p.start(ports, {u"--check"_s, u"--dir"_s, dir.path(), u"1"_s});
-        if (!p.waitForFinished(10000))
-            return u"pwmports did not finish"_s;
-        *status = p.exitCode();
-        return QString::fromLocal8Bit(p.readAllStandardOutput());
-    };
+    // A copy of sleep under the program's name; one PID above the kernel's limit has ended.
+    QProcess sleeper;
+    qint64 pid = program == u"ended"_s ? 4194305 : QCoreApplication::applicationPid();
+    if (!program.isEmpty() && program != u"test"_s && program != u"ended"_s) {
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable(u"sleep"_s), dir.filePath(program)));
+        sleeper.start(
+            u"sh"_s, {u"-c"_s, lock.isEmpty() ? u"exec \"$0\" 60 3<>\"$1\""_s : u"exec \"$0\" 60"_s,
+                      dir.filePath(program), link});
+        QVERIFY(sleeper.waitForStarted(3000));
+        pid = sleeper.processId();
+    }
+    const int fd = program == u"test"_s
+                       ? ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK)
+                       : -1;
+    if (!lock.isEmpty()) {
+        QFile f(lockPath);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QString::fromUtf8(lock).arg(pid, 10).toUtf8());
+        QVERIFY(f.setFileTime(QDateTime::currentDateTime().addSecs(-60),
+                              QFileDevice::FileModificationTime));
+        f.close();
+        QVERIFY(::chown(QFile::encodeName(lockPath).constData(), lockOwner, 0) == 0);
+    }
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (args.value(0).startsWith(u"SUDO_UID="_s))
+        env.insert(u"SUDO_UID"_s, args.takeFirst().mid(9));
+    p.setProcessEnvironment(env);
+    const bool nobody = args.value(0) == u"nobody"_s; // the folder open to them (rwx---r-x)
+    if (nobody && QFile::setPermissions(dir.path(), QFile::Permissions(0x7705)))
+        args = QStringList{u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, ports} +
+               args.mid(1);
+    p.start(nobody ? u"setpriv"_s : ports, args + QStringList{u"--dir"_s, dir.path()});
+    QVERIFY(p.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+    if (fd >= 0)
+        ::close(fd);
+    const bool lockKept = QFile::exists(lockPath);
+    QFile::remove(lockPath);
+    sleeper.kill();
+    sleeper.waitForFinished(3000);
 
-    // Lock files of the terminal's name may be left by whatever had a terminal of that number
-    // before (or has one in another devpts): only what this test sets up is counted.
-    const auto problemsOfOurs = [](const QString &out) {
-        QStringList lines = problemLines(out);
-        lines.removeIf([](const QString &line) { return line.contains(u"/LCK.."_s); });
-        return lines;
-    };
-    int status = -1;
-    QString out = check(&status);
-    // As a plain user other users' programs are not seen, and the line says so.
-    if (problemLines(out).isEmpty())
+    // Without a lock of the row's, one left by whatever had a terminal of that number before
+    // is not counted.
+    QStringList problems = problemLines(out);
+    if (lock.isEmpty())
+        problems.removeIf([](const QString &line) { return line.contains(u"/LCK.."_s); });
+    if (args.first() == u"--check"_s && status == 0 && problemLines(out).isEmpty())
+        // a plain user is told what is not seen
         QVERIFY2(out.contains(::getuid() == 0
                                   ? u"Nothing found in the way."_s
                                   : u"Nothing found in the way among what could be seen."_s),
                  qPrintable(out));
-    QVERIFY2(out.contains(u" (through ports/com1)\n"_s), qPrintable(out));
-    QVERIFY2(problemsOfOurs(out).isEmpty(), qPrintable(out));
-    QCOMPARE(status, problemLines(out).isEmpty() ? 0 : 1);
-
-    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(fd >= 0);
-    out = check(&status);
-    ::close(fd);
-    const QString named = u"In the way: tst_portcheck (PID %1) holds it open"_s.arg(
-        QCoreApplication::applicationPid());
-    QVERIFY2(out.contains(named), qPrintable(out));
-    QCOMPARE(problemsOfOurs(out).size(), 1);
-    QCOMPARE(status, 1);
-
+    piece.replace(u"%1"_s, QString::number(pid)).replace(u"%2"_s, lockPath);
+    QVERIFY2(out.contains(piece), qPrintable(piece + u"\n"_s + out));
+    QCOMPARE(p.exitCode(), status == 0 && !problemLines(out).isEmpty() ? 1 : status);
+    if (args.first() == u"--check"_s && status < 2)
+        QCOMPARE(problems.isEmpty(), status == 0);
+    QVERIFY2(lockKept || lock.isEmpty(), "the lock file was removed");
+    QFile log(dir.filePath(u"log"_s));
+    QVERIFY(!log.open(QIODevice::ReadOnly) || !log.readAll().contains("I?"));
     boardProc.terminate();
     QVERIFY(boardProc.waitForFinished(3000));
 #endif

@@ -12,6 +12,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -24,7 +29,7 @@ struct FakeSystem {
 
     PortSources sources(const QString &folder = {}) const
     {
-        PortSources s{PortNaming(folder), reported, {}, {}, {}};
+        PortSources s{PortNaming(folder), reported, {}, {}, {}, {}};
         s.present = [this](const QString &d) { return devices.contains(d); };
         s.probe = [this](const QString &d) {
             probed << d;
@@ -297,16 +302,46 @@ void TestPortListing::comCheck()
 }
 
 // pwmports --find over ports/com3, a board answering ORVIX7, and ports/com12, one answering
-// another name, with pwmpanel.ini beside them naming `settingsPort`.
+// another name, or as `board12` says, with pwmpanel.ini beside them naming `settingsPort`.
+// Status 143: it is sent SIGTERM once it has asked com12, and must leave it as it was.
 void TestPortListing::findOverPtyLinks_data()
 {
     QTest::addColumn<int>("settingsPort");
     QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QStringList>("board12");
     QTest::addColumn<QStringList>("present");
     QTest::addColumn<int>("status");
+    const QStringList twelve{u"12"_s};
+    const auto row = [](const char *name, const QStringList &ports, const QStringList &replies,
+                        const QStringList &pieces, int status) {
+        QTest::newRow(name) << 1 << ports << replies << pieces << status;
+    };
+    row("a board that misses two searches as it starts", twelve, {u"--first-replies"_s, u"-,-"_s},
+        {u"answered ORVIX7: the board.\n"_s}, 0);
+    row("a stray byte before the name, then the name", twelve, {u"--first-replies"_s, u"?ORVIX7"_s},
+        {u"answered ORVIX7: the board.\n"_s}, 0);
+    row("one garbled reply: no advice to change the name", twelve,
+        {u"--first-replies"_s, u"?ORVIX7"_s, u"--silent"_s},
+        {u"the name after other bytes, but never ORVIX7 alone, which the panel's search needs: "
+         u"a board still starting, or noise on the line; ask again."_s,
+         u"\nNo port answered ORVIX7.\n"_s},
+        1);
+    row("controls from a device shown as visible text, cut", twelve, // U+009B as C2 9B
+        {u"--name"_s, u"\x1b]0;x\x07\u009b2J"_s + QString(70, u'A')},
+        {u"answered \"\u241b]0;x\u2407\u00c2\\x9b2J"_s + QString(50, u'A') +
+         u"... (80 characters in all)\", not ORVIX7"_s},
+        1);
+    row("a port named twice is asked once", {u"3"_s, u"3"_s}, {},
+        {u"answered ORVIX7: the board.\nThe board is on port 3."_s}, 0);
+    row("a number that names no port", {u"0"_s}, {},
+        {u"not asked: 0 names no port: use 1 to 96; pwmports --check 0 says more."_s}, 1);
+    row("SIGTERM while asking: the port left as it was", twelve, {u"--silent"_s},
+        {u"interrupted: closed, and left as it was.\nInterrupted: no port was left open.\n"_s},
+        143);
     QTest::newRow("the board and another")
-        << 1 << QStringList{u"3"_s, u"12"_s}
-        << QStringList{u"I? at 9600 baud); the settings (pwmpanel.ini) expect ORVIX7.\n"_s,
+        << 1 << QStringList{u"3"_s, u"12"_s} << QStringList{}
+        << QStringList{u"I? at 9600 baud, up to 4 times 2.5 s apart); the settings (pwmpanel.ini) "
+                       u"expect ORVIX7.\n"_s,
                        u"answered ORVIX7: the board.\n"_s,
                        u"answered \"KALDOR2\", not ORVIX7: a board with another name"_s,
                        u"The board is on port 3. In the panel press Set, enter 3 in the COM box "
@@ -314,11 +349,11 @@ void TestPortListing::findOverPtyLinks_data()
                        u"  3,\"9600\",\"-\",0,\"ORVIX7\"\n"_s}
         << 0;
     QTest::newRow("the settings name it already")
-        << 3 << QStringList{u"3"_s}
+        << 3 << QStringList{u"3"_s} << QStringList{}
         << QStringList{u"pwmpanel.ini names port 3 already: the panel finds the board there.\n"_s}
         << 0;
     QTest::newRow("only another name")
-        << 1 << QStringList{u"12"_s}
+        << 1 << twelve << QStringList{}
         << QStringList{u"No port answered ORVIX7. If a board above that answered another name "_s}
         << 1;
 }
@@ -330,6 +365,7 @@ void TestPortListing::findOverPtyLinks()
 #else
     QFETCH(int, settingsPort);
     QFETCH(QStringList, ports);
+    QFETCH(QStringList, board12);
     QFETCH(QStringList, present);
     QFETCH(int, status);
     const QString board = qEnvironmentVariable("PWM_VIRTUAL_BOARD");
@@ -342,17 +378,36 @@ void TestPortListing::findOverPtyLinks()
     ini.write(QByteArray::number(settingsPort) + ",\"9600\",\"-\",0,\"ORVIX7\"\r\n\"a\",\"b\"\r\n");
     ini.close();
 
+    const QString link12 = dir.filePath(u"ports/com12"_s);
+    const QString log = dir.filePath(u"log"_s);
     QProcess named;
     QProcess other;
     named.start(board, {u"--link"_s, dir.filePath(u"ports/com3"_s)});
-    other.start(board, {u"--link"_s, dir.filePath(u"ports/com12"_s), u"--name"_s, u"KALDOR2"_s});
+    other.start(board, QStringList{u"--link"_s, link12, u"--log"_s, log} +
+                           (board12.isEmpty() ? QStringList{u"--name"_s, u"KALDOR2"_s} : board12));
     for (QProcess *p : {&named, &other})
         QVERIFY(p->waitForReadyRead(5000)); // its start line: the link is there
+    const auto state = [&] {                // the terminal's settings, and whether it is exclusive
+        const int fd =
+            ::open(QFile::encodeName(link12).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        int exclusive = -1;
+        ::tcgetattr(fd, &t), ::ioctl(fd, TIOCGEXCL, &exclusive), ::close(fd);
+        return std::tuple(t.c_cflag, t.c_lflag, t.c_iflag, exclusive);
+    };
+    const auto before = state();
+    const QString lock = QFileInfo(link12).canonicalFilePath().mid(5).replace(u'/', u'_');
 
     QProcess find;
     find.start(pwmports, QStringList{u"--find"_s, u"--dir"_s, dir.path()} + ports);
+    if (status == 143) { // once it has asked, the port open
+        QTRY_VERIFY_WITH_TIMEOUT(QFile(log).size() > 0, 10000);
+        find.terminate();
+    }
     QVERIFY(find.waitForFinished(30000));
     const QString out = QString::fromUtf8(find.readAllStandardOutput());
+    if (status == 143) // left as it was, and no lock of its own left
+        QVERIFY(state() == before && !QFile::exists(u"/var/lock/LCK.."_s + lock));
     for (const QString &piece : present)
         QVERIFY2(out.contains(piece), qPrintable(u"missing: "_s + piece + u"\n"_s + out));
     QCOMPARE(find.exitCode(), status);

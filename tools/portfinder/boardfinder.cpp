@@ -1,6 +1,7 @@
 #include "boardfinder.h"
 
 #include "link/boardlink.h"
+#include "link/eightbittext.h"
 #include "link/linesettings.h"
 #include "link/pacingwait.h"
 #include "link/serialcontrol.h"
@@ -54,6 +55,10 @@ BoardFinder::Result BoardFinder::ask(const Port &port)
     using Outcome = Result::Outcome;
     Result r;
     r.port = port;
+    if (m_interrupted) {
+        r.outcome = Outcome::Interrupted;
+        return r;
+    }
     EventLoopPacer pacer; // the search never pauses
     BoardLink link(m_serial, pacer);
     link.setExpectedName(m_settings.values.ucApp);
@@ -62,6 +67,7 @@ BoardFinder::Result BoardFinder::ask(const Port &port)
         rc = link.setSpeed(m_settings.values.baud);
     bool done = false;
     QEventLoop loop;
+    m_loop = &loop;
     const auto refuse = [&](int code) {
         r.outcome = Outcome::Refused;
         r.code = code;
@@ -74,6 +80,8 @@ BoardFinder::Result BoardFinder::ask(const Port &port)
     QObject::connect(&link, &BoardLink::linkLost, &loop, refuse);
     QObject::connect(&link, &BoardLink::writeRefused, &loop,
                      [&] { refuse(SerialCode::WriteFailed); });
+    // Only the name alone finds the board, as in the panel's search; any other line leaves
+    // the search going. A line that comes again is what the device says to I?.
     QObject::connect(&link, &BoardLink::replyReceived, &loop, [&](const Protocol::Reply &reply) {
         if (done)
             return;
@@ -81,11 +89,17 @@ BoardFinder::Result BoardFinder::ask(const Port &port)
             r.outcome = Outcome::Named;
             done = true;
             loop.quit();
-        } else if (r.outcome == Outcome::Silent) {
-            // The line stands; a later line may still be the name.
-            r.outcome = Outcome::OtherReply;
-            r.reply = reply.text.isEmpty() ? QStringLiteral("(a line too long to read)")
-                                           : reply.text;
+            return;
+        }
+        const QString text =
+            reply.text.isEmpty() ? QStringLiteral("(a line too long to read)") : reply.text;
+        r.outcome = Outcome::OtherReply;
+        if (r.replies.contains(text)) {
+            r.sameTwice = true;
+            done = true;
+            loop.quit();
+        } else if (r.replies.size() < 2 * Asks) {
+            r.replies << text;
         }
     });
 
@@ -93,7 +107,7 @@ BoardFinder::Result BoardFinder::ask(const Port &port)
     interval.setSingleShot(true);
     interval.setInterval(BoardLink::SearchInterval);
     QObject::connect(&interval, &QTimer::timeout, &loop, &QEventLoop::quit);
-    for (int i = 0; i < Asks && !done && r.outcome == Outcome::Silent; ++i) {
+    for (int i = 0; i < Asks && !done && !m_interrupted; ++i) {
         link.searchStep();
         if (done)
             break;
@@ -101,72 +115,134 @@ BoardFinder::Result BoardFinder::ask(const Port &port)
         loop.exec();
         interval.stop();
     }
+    m_loop = nullptr;
     link.shutDown();
+    if (m_interrupted && !done)
+        r.outcome = Outcome::Interrupted;
     return r;
 }
 
-namespace
+void BoardFinder::interrupt()
 {
-
-// A reply as one line of the terminal: control characters as '?'.
-QString printable(QString text)
-{
-    for (QChar &c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            c = QLatin1Char('?');
-    return text;
+    m_interrupted = true;
+    if (m_loop)
+        m_loop->quit();
 }
 
-} // namespace
+QString terminalText(const QString &text, qsizetype length)
+{
+    const QString shown = EightBitText::visible(EightBitText::encode(text));
+    QString out;
+    qsizetype count = 0;
+    for (const QChar c : shown) {
+        if (count == length) {
+            return out + QStringLiteral("... (%1 characters in all)").arg(shown.size());
+        }
+        ++count;
+        switch (c.category()) {
+        case QChar::Other_Control: // C1 controls: a terminal acts on them
+        case QChar::Other_Format:  // direction overrides and the like
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+        case QChar::Other_Surrogate:
+        case QChar::Other_PrivateUse:
+        case QChar::Other_NotAssigned:
+            out += c.unicode() < 0x100
+                       ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
+                       : QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
 
-QString formatFound(const QList<BoardFinder::Result> &results, const PanelSettings &settings)
+QString findHeading(const PanelSettings &settings)
+{
+    return QStringLiteral("Asking each port for the board's name (I? at %1 baud, up to %2 "
+                          "times %3 s apart); the settings (%4) expect %5.\n")
+        .arg(settings.values.baud)
+        .arg(BoardFinder::Asks)
+        .arg(double(BoardLink::SearchInterval.count()) / 1000)
+        .arg(settings.source(), settings.values.ucApp);
+}
+
+QString findLine(const BoardFinder::Result &r, const PanelSettings &settings, qsizetype labelWidth)
+{
+    using Outcome = BoardFinder::Result::Outcome;
+    const QString name = settings.values.ucApp;
+    const QString check = QStringLiteral("pwmports --check %1").arg(r.port.number);
+    const qint64 silentSeconds = std::chrono::duration_cast<std::chrono::seconds>(
+                                     BoardFinder::Asks * BoardLink::SearchInterval)
+                                     .count();
+    const QString first =
+        QStringLiteral("\"%1\"").arg(terminalText(r.replies.value(0), BoardFinder::ShownLength));
+    QString what;
+    switch (r.outcome) {
+    case Outcome::Named:
+        what = QStringLiteral("answered %1: the board.").arg(name);
+        break;
+    case Outcome::OtherReply:
+        if (r.sameTwice)
+            what = QStringLiteral("answered %1, not %2: a board with another name, or another "
+                                  "device.")
+                       .arg(first, name);
+        else if (r.replies.value(0).endsWith(name))
+            what = QStringLiteral("sent %1, the name after other bytes, but never %2 alone, "
+                                  "which the panel's search needs: a board still starting, or "
+                                  "noise on the line; ask again.")
+                       .arg(first, name);
+        else
+            what = QStringLiteral("sent %1, and never the same again, nor %2: noise, another "
+                                  "device, or another speed than the settings' %3.")
+                       .arg(first, name, settings.values.baud);
+        break;
+    case Outcome::Silent:
+        what = QStringLiteral("no answer within %1 s.").arg(silentSeconds);
+        break;
+    case Outcome::Refused:
+        what = r.code == SerialCode::PortInUse
+                   ? QStringLiteral("not asked: another program holds it (the panel shows Port "
+                                    "already open!); %1 says which.")
+                         .arg(check)
+               : r.code == SerialCode::NoSuchPort
+                   ? QStringLiteral("no such port (the panel shows Invalid Port Number!).")
+               : r.code == SerialCode::AccessDenied
+                   ? QStringLiteral("not asked: you may not open it (the panel shows %1); %2 "
+                                    "gives the fix.")
+                         .arg(Session::searchFailureText(r.code), check)
+                   : QStringLiteral("could not be asked: the panel shows %1 here; %2 says more.")
+                         .arg(Session::searchFailureText(r.code), check);
+        break;
+    case Outcome::Skipped:
+        what = QStringLiteral("not asked: %1; %2 says more.").arg(r.why, check);
+        break;
+    case Outcome::Interrupted:
+        what = QStringLiteral("interrupted: closed, and left as it was.");
+        break;
+    }
+    if (!r.note.isEmpty())
+        what += QLatin1Char(' ') + r.note;
+    return QStringLiteral("  %1  %2\n").arg(r.port.label, -int(labelWidth)).arg(what);
+}
+
+QString findSummary(const QList<BoardFinder::Result> &results, const PanelSettings &settings)
 {
     using Outcome = BoardFinder::Result::Outcome;
     const QString name = settings.values.ucApp;
     const QString file = settings.fileName();
-    QString out = QStringLiteral("Asked each port for the board's name (I? at %1 baud); the "
-                                 "settings (%2) expect %3.\n")
-                      .arg(settings.values.baud, settings.source(), name);
-    qsizetype width = 0;
-    for (const BoardFinder::Result &r : results)
-        width = std::max(width, r.port.label.size());
-    const qint64 silentSeconds =
-        std::chrono::duration_cast<std::chrono::seconds>(BoardFinder::Asks * BoardLink::SearchInterval)
-            .count();
     QList<int> named;
-    bool otherReply = false;
+    bool otherName = false;
     for (const BoardFinder::Result &r : results) {
-        QString what;
-        switch (r.outcome) {
-        case Outcome::Named:
-            what = QStringLiteral("answered %1: the board.").arg(name);
+        if (r.outcome == Outcome::Named && !named.contains(r.port.number))
             named << r.port.number;
-            break;
-        case Outcome::OtherReply:
-            what = QStringLiteral("answered \"%1\", not %2: a board with another name, or "
-                                  "another device.")
-                       .arg(printable(r.reply), name);
-            otherReply = true;
-            break;
-        case Outcome::Silent:
-            what = QStringLiteral("no answer within %1 s.").arg(silentSeconds);
-            break;
-        case Outcome::Refused:
-            what = r.code == SerialCode::PortInUse
-                       ? QStringLiteral("not asked: another program holds it (the panel shows "
-                                        "Port already open!).")
-                   : r.code == SerialCode::NoSuchPort
-                       ? QStringLiteral("no such port (the panel shows Invalid Port Number!).")
-                       : QStringLiteral("could not be asked: the panel shows %1 here.")
-                             .arg(Session::searchFailureText(r.code));
-            break;
-        }
-        out += QStringLiteral("  %1  %2\n").arg(r.port.label, -int(width)).arg(what);
+        otherName = otherName || (r.outcome == Outcome::OtherReply && r.sameTwice);
     }
-
+    QString out;
     if (named.isEmpty()) {
         out += QStringLiteral("No port answered %1.").arg(name);
-        if (otherReply)
+        if (otherName)
             out += QStringLiteral(" If a board above that answered another name is yours, "
                                   "enter its number in the COM box and its name in the ucApp "
                                   "box (Set, then SAVE-CLOSE).");

@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <cstring>
+
 namespace
 {
 
@@ -24,16 +26,21 @@ QString nameOrNumber(const QString &name, uint id)
     return name.isEmpty() ? QString::number(id) : name;
 }
 
-// Collects the lines; `trouble` marks what stands in the way and counts it.
+// Collects the lines; `trouble` marks what stands in the way and counts it. What keeps
+// --find from opening the port has a short form too, `skip`.
 class Report
 {
 public:
     void info(const QString &line) { m_text += line + QLatin1Char('\n'); }
-    void trouble(const QString &line)
+    void trouble(const QString &line, const QString &skip = {})
     {
         m_text += QStringLiteral("  In the way: ") + line + QLatin1Char('\n');
         ++m_problems;
+        if (m_skip.isEmpty())
+            m_skip = skip;
     }
+    void note(const QString &line) { m_note = line; }
+    FindVerdict verdict() const { return {m_skip, m_note}; }
     // Something could not be looked at: "nothing found" holds only for what could be.
     void unseen() { m_unseen = true; }
     bool anyUnseen() const { return m_unseen; }
@@ -44,7 +51,53 @@ private:
     QString m_text;
     int m_problems = 0;
     bool m_unseen = false;
+    QString m_skip;
+    QString m_note;
 };
+
+bool isTtyS(const QString &device)
+{
+    return QFileInfo(device).fileName().startsWith(QLatin1String("ttyS"));
+}
+
+bool mayOpen(const System &sys, const System::Node &node)
+{
+    return node.accessible || sys.identity.uid == 0;
+}
+
+// Why the user may not open the node, with the fix.
+QString accessProblem(const System &sys, const QString &device, const System::Node &node)
+{
+    const System::Identity &me = sys.identity;
+    const QString owner = nameOrNumber(sys.userName(node.owner), node.owner);
+    const QString group = nameOrNumber(sys.groupName(node.group), node.group);
+    const QString user = nameOrNumber(me.user, me.uid);
+    const bool groupMay = (node.mode >> 3 & ReadWrite) == ReadWrite;
+    if (node.owner == me.uid && (node.mode >> 6 & ReadWrite) != ReadWrite)
+        return QStringLiteral("it is yours but not readable and writable: chmod u+rw %1")
+            .arg(device);
+    if (groupMay && me.processGroups.contains(node.group))
+        return QStringLiteral("you are in group %1, yet may not open %2 (an access control "
+                              "list?): getfacl %2 shows who may")
+            .arg(group, device);
+    if (groupMay && me.databaseGroups.contains(node.group) && !me.throughSudo)
+        return QStringLiteral("you were added to group %1 after this login began, so this "
+                              "session does not have it yet: log out and in again (or run "
+                              "`newgrp %1` in this terminal for now)")
+            .arg(group);
+    if (groupMay)
+        return QStringLiteral("only %1 and group %2 may open it, and you are not in %2: sudo "
+                              "usermod -aG %2 %3, then log out and in again (a new login is "
+                              "needed)")
+            .arg(owner, group, user);
+    // A built-in UART's node lasts until the machine restarts; a USB adapter's, until the
+    // adapter is unplugged.
+    return QStringLiteral("only %1 may open it: for now sudo setfacl -m u:%2:rw %3 (lasts %4); "
+                          "for good, a udev rule with GROUP=\"dialout\", MODE=\"0660\"")
+        .arg(owner, user, device,
+             isTtyS(device) ? QStringLiteral("until the next reboot")
+                            : QStringLiteral("until the board is plugged in again"));
+}
 
 // Who may open the node, and when the user may not, why and the fix.
 void checkAccess(const System &sys, const QString &device, const System::Node &node, Report &out)
@@ -52,9 +105,8 @@ void checkAccess(const System &sys, const QString &device, const System::Node &n
     const System::Identity &me = sys.identity;
     const QString owner = nameOrNumber(sys.userName(node.owner), node.owner);
     const QString group = nameOrNumber(sys.groupName(node.group), node.group);
-    const QString user = nameOrNumber(me.user, me.uid);
     QString line = QStringLiteral("  %1 %2:%3; ").arg(modeText(node), owner, group);
-    if (node.accessible || me.uid == 0) {
+    if (mayOpen(sys, node)) {
         line += QStringLiteral("you may open it");
         if (me.uid == 0)
             line += QStringLiteral(" (as root)");
@@ -65,30 +117,7 @@ void checkAccess(const System &sys, const QString &device, const System::Node &n
         return;
     }
     out.info(line + QStringLiteral("you may not open it."));
-    const bool groupMay = (node.mode >> 3 & ReadWrite) == ReadWrite;
-    if (node.owner == me.uid && (node.mode >> 6 & ReadWrite) != ReadWrite) {
-        out.trouble(
-            QStringLiteral("it is yours but not readable and writable: chmod u+rw %1").arg(device));
-    } else if (groupMay && me.processGroups.contains(node.group)) {
-        out.trouble(QStringLiteral("you are in group %1, yet may not open %2 (an access "
-                                   "control list?): getfacl %2 shows who may")
-                        .arg(group, device));
-    } else if (groupMay && me.databaseGroups.contains(node.group)) {
-        out.trouble(QStringLiteral("you were added to group %1 after this login began, so "
-                                   "this session does not have it yet: log out and in again "
-                                   "(or run `newgrp %1` in this terminal for now)")
-                        .arg(group));
-    } else if (groupMay) {
-        out.trouble(QStringLiteral("only %1 and group %2 may open it, and you are not in %2: "
-                                   "sudo usermod -aG %2 %3, then log out and in again (a new "
-                                   "login is needed)")
-                        .arg(owner, group, user));
-    } else {
-        out.trouble(QStringLiteral("only %1 may open it: for now sudo setfacl -m u:%2:rw %3 "
-                                   "(lasts until the board is plugged in again); for good, a "
-                                   "udev rule with GROUP=\"dialout\", MODE=\"0660\"")
-                        .arg(owner, user, device));
-    }
+    out.trouble(accessProblem(sys, device, node), QStringLiteral("you may not open it"));
 }
 
 // Whether the process now running as a lock's PID is the program that wrote the lock, told
@@ -141,7 +170,7 @@ void checkHolders(const System &sys, const QString &device, const System::Node &
         if (samePort(d.id, node.id)) {
             if (!holding.contains(d.pid))
                 holding << d.pid;
-        } else if (pty && d.ptyServed == pty) {
+        } else if (pty && d.ptyServed == pty && d.ptyServedFileSystem == node.id.fileSystem) {
             otherEnd.insert(d.pid);
         }
     }
@@ -150,11 +179,13 @@ void checkHolders(const System &sys, const QString &device, const System::Node &
         if (otherEnd.contains(pid))
             continue;
         named.insert(pid);
+        const QString name = sys.processName(pid).value_or(QStringLiteral("?"));
         out.trouble(QStringLiteral("%1 (PID %2) holds it open: close that program (a serial "
                                    "monitor, an upload still running, a second panel) or "
                                    "kill %2")
-                        .arg(sys.processName(pid).value_or(QStringLiteral("?")))
-                        .arg(pid));
+                        .arg(name)
+                        .arg(pid),
+                    QStringLiteral("held by %1 (PID %2)").arg(name).arg(pid));
     }
     for (const System::LockFile &lock : sys.locks(device)) {
         if (named.contains(lock.pid) && lock.pid != 0)
@@ -174,40 +205,60 @@ void checkHolders(const System &sys, const QString &device, const System::Node &
         if (lock.pid <= 0) {
             out.trouble(QStringLiteral("lock file %1 names no process: if no program uses the "
                                        "port, remove it: %2%1")
-                            .arg(lock.path, rm));
+                            .arg(lock.path, rm),
+                        QStringLiteral("lock file %1 names no process").arg(lock.path));
         } else if (!same) {
             // Qt does not take such a lock for stale either: it stands while the PID runs.
             out.trouble(QStringLiteral("possibly in use by PID %1 (%2; the lock names %3), "
                                        "which locked it in %4 and still runs: close that "
                                        "program (this check run with sudo tells for sure)")
                             .arg(lock.pid)
-                            .arg(*name, lock.program, lock.path));
+                            .arg(*name, lock.program, lock.path),
+                        QStringLiteral("possibly held by %1 (PID %2), which locked it in %3")
+                            .arg(*name)
+                            .arg(lock.pid)
+                            .arg(lock.path));
         } else if (*same) {
             const QString whose = lock.owner == sys.identity.uid
                                       ? QString()
                                       : QStringLiteral("another user's process ");
-            out.trouble(QStringLiteral("held by %1%2 (PID %3), which locked it in %4: close "
-                                       "that program")
-                            .arg(whose, *name)
-                            .arg(lock.pid)
-                            .arg(lock.path));
+            const QString held = QStringLiteral("held by %1%2 (PID %3), which locked it in %4")
+                                     .arg(whose, *name)
+                                     .arg(lock.pid)
+                                     .arg(lock.path);
+            out.trouble(held + QStringLiteral(": close that program"), held);
         } else if (lock.owner == sys.identity.uid) {
             out.info(QStringLiteral("  A stale lock file %1 is left from PID %2, which has "
                                     "ended%3; the panel removes it itself.")
                          .arg(lock.path)
                          .arg(lock.pid)
                          .arg(reused));
+            out.note(QStringLiteral("(its stale lock file %1, from PID %2, which has ended, is "
+                                    "removed by the opening, as the panel's does)")
+                         .arg(lock.path)
+                         .arg(lock.pid));
         } else {
             out.trouble(QStringLiteral("stale lock file %1 from PID %2, which has ended%3, and "
                                        "it is not yours: %4%1")
                             .arg(lock.path)
                             .arg(lock.pid)
-                            .arg(reused, rm));
+                            .arg(reused, rm),
+                        QStringLiteral("another user's stale lock file %1 is left (PID %2 has "
+                                       "ended): %3%1")
+                            .arg(lock.path)
+                            .arg(lock.pid)
+                            .arg(rm));
         }
     }
-    // Root sees every process; anyone else may miss what another user's program holds.
-    // Opening the port to find out would reset the board, so this is only said.
-    if (open.unseen > 0 && sys.identity.uid != 0) {
+    // Root sees every process but those another container's own root keeps from it; anyone
+    // else may miss what another user's program holds. Opening the port to find out would
+    // reset the board, so this is only said.
+    if (open.unseen > 0 && sys.root) {
+        out.unseen();
+        out.info(QStringLiteral("  %1 program(s) could not be looked at even as root, and one "
+                                "may hold the port.")
+                     .arg(open.unseen));
+    } else if (open.unseen > 0) {
         out.unseen();
         out.info(open.unseen == 1
                      ? QStringLiteral("  1 program of another user could not be looked at, and "
@@ -273,11 +324,6 @@ void checkAdapters(const System &sys, bool usbPortAsked, Report &out)
     }
 }
 
-bool isTtyS(const QString &device)
-{
-    return QFileInfo(device).fileName().startsWith(QLatin1String("ttyS"));
-}
-
 void checkPort(const PortSources &sources, const System &sys, const PortEntry &e, Report &out)
 {
     QString head = QStringLiteral("Port %1  %2").arg(e.number).arg(e.device);
@@ -287,7 +333,8 @@ void checkPort(const PortSources &sources, const System &sys, const PortEntry &e
         out.info(QStringLiteral("Port %1").arg(e.number));
         out.trouble(QStringLiteral("%1 names no port: use 1 to 96 (see pwmports --all), or a "
                                    "ports/com%1 link beside the panel")
-                        .arg(e.number));
+                        .arg(e.number),
+                    QStringLiteral("%1 names no port: use 1 to 96").arg(e.number));
         return;
     }
     const std::optional<System::Node> node = e.present ? sys.node(e.device) : std::nullopt;
@@ -300,7 +347,8 @@ void checkPort(const PortSources &sources, const System &sys, const PortEntry &e
                               .arg(link)
                         : QStringLiteral("%1 does not exist: plug the board in, or run pwmports "
                                          "to see which numbers have a device")
-                              .arg(e.device));
+                              .arg(e.device),
+                    QStringLiteral("no such device"));
         return;
     }
     out.info(head);
@@ -308,14 +356,24 @@ void checkPort(const PortSources &sources, const System &sys, const PortEntry &e
         out.trouble(QStringLiteral("%1 is not a device node: point ports/com%2 at the board's "
                                    "device")
                         .arg(e.device)
-                        .arg(e.number));
+                        .arg(e.number),
+                    QStringLiteral("not a device node"));
         return;
     }
     checkAccess(sys, e.device, *node, out);
     if (e.chip == PortEntry::Chip::Unfitted)
         out.trouble(QStringLiteral("no UART behind %1, so no board can answer there: run "
                                    "pwmports to find the board's number")
-                        .arg(e.device));
+                        .arg(e.device),
+                    QStringLiteral("no UART behind it"));
+    if (e.chip == PortEntry::Chip::Unreadable && mayOpen(sys, *node)) {
+        const QString why = e.openError ? QString::fromLocal8Bit(std::strerror(e.openError))
+                                        : QStringLiteral("it refuses");
+        out.trouble(QStringLiteral("%1 cannot be opened (%2), so no board can answer there: "
+                                   "run pwmports to find the board's number")
+                        .arg(e.device, why),
+                    QStringLiteral("it cannot be opened (%1)").arg(why));
+    }
     checkHolders(sys, e.device, *node, out);
     checkModemManager(sys, e, out);
 }
@@ -337,10 +395,27 @@ QString modemManagerRule(std::optional<quint16> vendorId, std::optional<quint16>
     return QStringLiteral("KERNEL==\"%1\", %2").arg(QFileInfo(device).fileName(), ignore);
 }
 
+QString accessTrouble(const PortCheckSystem &system, const QString &device)
+{
+    const std::optional<System::Node> node = system.node(device);
+    return node && !mayOpen(system, *node) ? accessProblem(system, device, *node) : QString();
+}
+
+FindVerdict judgeForFind(const PortSources &sources, const PortCheckSystem &system,
+                         const PortEntry &entry)
+{
+    Report out;
+    checkPort(sources, system, entry, out);
+    return out.verdict();
+}
+
 PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &system,
                            std::optional<int> number)
 {
     Report out;
+    if (system.identity.throughSudo)
+        out.info(QStringLiteral("Checked for %1, who ran sudo and runs the panel.")
+                     .arg(nameOrNumber(system.identity.user, system.identity.uid)));
     QList<PortEntry> entries;
     if (number) {
         PortEntry asked;

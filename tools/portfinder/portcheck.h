@@ -30,11 +30,14 @@ struct PortCheckSystem {
         bool accessible = false; // this process may open it for reading and writing
         DeviceId id;
     };
+    // The user the check is for: the one who runs the panel, so under sudo the one who ran
+    // sudo (SUDO_UID), not root.
     struct Identity {
         uint uid = 0;
         QString user;
         QList<uint> processGroups;  // what the running process has (primary included)
         QList<uint> databaseGroups; // what the group database gives the user today
+        bool throughSudo = false;   // this process runs as root for that user
     };
     struct LockFile {
         QString path;
@@ -57,14 +60,16 @@ struct PortCheckSystem {
         qint64 pid = 0;
         DeviceId id;
         std::optional<int> ptyServed; // a pseudo-terminal master: the terminal's number
+        quint64 ptyServedFileSystem = 0; // and its devpts instance (0: unknown)
     };
     struct OpenDevices {
         // The character devices other processes than this one hold open.
         QList<OpenDevice> devices;
-        // Processes whose open files could not be looked at (other users', unless root):
-        // any of them may hold the device too.
+        // Processes whose open files could not be looked at (other users', unless root;
+        // even root's look can be refused): any of them may hold the device too.
         int unseen = 0;
     };
+    bool root = false; // this process runs as root
     std::function<OpenDevices()> openDevices;
     std::function<QList<LockFile>(const QString &device)> locks;
     std::function<std::optional<QString>(qint64 pid)> processName; // empty: not running
@@ -86,6 +91,20 @@ struct PortCheckReport {
 // Never opens a USB port: ttyS nodes alone are probed, through sources.probe.
 PortCheckReport checkPorts(const PortSources &sources, const PortCheckSystem &system,
                            std::optional<int> number);
+
+// Why the user may not open the device, with the fix; empty when they may (or there is no
+// such node).
+QString accessTrouble(const PortCheckSystem &system, const QString &device);
+
+// What --find must know before it opens a port: whatever --check would call in the way
+// there (a holder, a lock not provably stale and the user's own, no access, no device),
+// in short. A port with anything of that is not asked.
+struct FindVerdict {
+    QString skip; // why it is not asked: "held by python3 (PID 4242)"; empty: ask it
+    QString note; // said with its result: a stale lock of the user's that the opening removes
+};
+FindVerdict judgeForFind(const PortSources &sources, const PortCheckSystem &system,
+                         const PortEntry &entry);
 
 // The exit status for a check: 0 when nothing was found in the way, 1 otherwise (2 is
 // left for bad usage, whatever the count).

@@ -61,6 +61,30 @@ QString executableOf(qint64 pid)
     return QFileInfo(QFile::decodeName(target)).fileName();
 }
 
+// The devpts instance a pseudo-terminal master descriptor allocates from: the "pts" beside
+// the ptmx node it was opened by (/dev/ptmx and /dev/pts), or the folder holding it
+// (/dev/pts/ptmx), as the process sees its file system. 0 where that cannot be read.
+quint64 ptyInstance(qint64 pid, const char *fd)
+{
+    const QByteArray link =
+        QStringLiteral("/proc/%1/fd/%2").arg(pid).arg(QLatin1String(fd)).toLocal8Bit();
+    char buf[4096];
+    const ssize_t n = ::readlink(link.constData(), buf, sizeof buf);
+    if (n <= 0 || buf[0] != '/')
+        return 0;
+    const QString folder = QFileInfo(QFile::decodeName(QByteArray(buf, n))).path();
+    const QString root = QStringLiteral("/proc/%1/root").arg(pid);
+    struct stat st {
+    };
+    if (::stat(QFile::encodeName(root + folder + QLatin1String("/pts")).constData(), &st) == 0 &&
+        S_ISDIR(st.st_mode))
+        return quint64(st.st_dev);
+    if (QFileInfo(folder).fileName() == QLatin1String("pts") &&
+        ::stat(QFile::encodeName(root + folder).constData(), &st) == 0)
+        return quint64(st.st_dev);
+    return 0;
+}
+
 // The pty index a pseudo-terminal master descriptor serves, from its fdinfo.
 std::optional<int> ptyIndex(qint64 pid, const char *fd)
 {
@@ -108,14 +132,34 @@ PortCheckSystem::OpenDevices openDevices()
             const QByteArray path = fdDir + '/' + d->d_name;
             if (::stat(path.constData(), &st) != 0 || !S_ISCHR(st.st_mode))
                 continue;
-            PortCheckSystem::OpenDevice open{pid, idOf(st), {}};
-            if (open.id.major == 5 && open.id.minor == 2) // /dev/ptmx
+            PortCheckSystem::OpenDevice open{pid, idOf(st), {}, 0};
+            if (open.id.major == 5 && open.id.minor == 2) { // /dev/ptmx
                 open.ptyServed = ptyIndex(pid, d->d_name);
+                open.ptyServedFileSystem = ptyInstance(pid, d->d_name);
+            }
             out.devices << open;
         }
         ::closedir(dir);
     }
     return out;
+}
+
+// The forms serial programs write: the PID alone in ten columns (the UUCP tools), the PID
+// followed by the program and the user on the same line (minicom: "      4242 minicom
+// alice"), or the PID, the program and the host on three lines (Qt); and the old binary
+// form, four bytes.
+void readLock(const QByteArray &data, PortCheckSystem::LockFile &lock)
+{
+    const QList<QByteArray> lines = data.split('\n');
+    const QList<QByteArray> first = lines.value(0).simplified().split(' ');
+    bool ok = false;
+    const qint64 pid = first.value(0).toLongLong(&ok);
+    if (ok && pid > 0) {
+        lock.pid = pid;
+        lock.program = QString::fromUtf8(first.size() > 1 ? first.at(1) : lines.value(1).trimmed());
+    } else if (data.size() == 4) {
+        lock.pid = *reinterpret_cast<const qint32 *>(data.constData());
+    }
 }
 
 // The folders Qt SerialPort, minicom, screen and the UUCP tools put LCK..name files in.
@@ -138,16 +182,7 @@ QList<PortCheckSystem::LockFile> locksOf(const QString &device)
                 continue;
             seen.insert(info.canonicalFilePath());
             PortCheckSystem::LockFile lock{info.filePath(), 0, info.ownerId(), {}};
-            const QByteArray data = readSmallFile(info.filePath());
-            const QList<QByteArray> lines = data.split('\n');
-            bool ok = false;
-            const qint64 pid = lines.value(0).trimmed().toLongLong(&ok);
-            if (ok && pid > 0) {
-                lock.pid = pid;
-                // Qt's lock files name the program on the second line; others leave it out.
-                lock.program = QString::fromUtf8(lines.value(1).trimmed());
-            } else if (data.size() == 4) // the old binary form
-                lock.pid = *reinterpret_cast<const qint32 *>(data.constData());
+            readLock(readSmallFile(info.filePath()), lock);
             out << lock;
         }
     }
@@ -220,17 +255,26 @@ QList<PortCheckSystem::UsbAdapter> usbAdapters()
     return out;
 }
 
+// Under sudo, the user who ran it: the panel runs as them. Their session's groups are not
+// known here; the database's stand for them.
 PortCheckSystem::Identity currentIdentity()
 {
     PortCheckSystem::Identity me;
     me.uid = ::geteuid();
-    const int count = ::getgroups(0, nullptr);
-    std::vector<gid_t> groups(count > 0 ? count : 0);
-    if (count > 0 && ::getgroups(count, groups.data()) == count)
-        for (gid_t g : groups)
-            me.processGroups << g;
-    if (!me.processGroups.contains(::getegid()))
-        me.processGroups << ::getegid();
+    bool ok = false;
+    const uint sudoUid = qEnvironmentVariable("SUDO_UID").toUInt(&ok);
+    if (me.uid == 0 && ok && sudoUid != 0) {
+        me.uid = sudoUid;
+        me.throughSudo = true;
+    } else {
+        const int count = ::getgroups(0, nullptr);
+        std::vector<gid_t> groups(count > 0 ? count : 0);
+        if (count > 0 && ::getgroups(count, groups.data()) == count)
+            for (gid_t g : groups)
+                me.processGroups << g;
+        if (!me.processGroups.contains(::getegid()))
+            me.processGroups << ::getegid();
+    }
     if (const passwd *pw = ::getpwuid(me.uid)) {
         me.user = QString::fromLocal8Bit(pw->pw_name);
         int n = 64;
@@ -242,6 +286,8 @@ PortCheckSystem::Identity currentIdentity()
         for (int i = 0; i < n && i < int(db.size()); ++i)
             me.databaseGroups << db[i];
     }
+    if (me.throughSudo)
+        me.processGroups = me.databaseGroups;
     return me;
 }
 
@@ -256,17 +302,26 @@ PortCheckSystem currentPortCheckSystem()
             running.insert(*n);
 
     PortCheckSystem s;
-    s.node = [](const QString &device) -> std::optional<PortCheckSystem::Node> {
+    s.identity = currentIdentity();
+    s.root = ::geteuid() == 0;
+    s.node = [me = s.identity](const QString &device) -> std::optional<PortCheckSystem::Node> {
         const QByteArray path = QFile::encodeName(device);
         struct stat st {
         };
         if (::stat(path.constData(), &st) != 0)
             return std::nullopt;
-        return PortCheckSystem::Node{
-            st.st_uid, st.st_gid, uint(st.st_mode & 0777), S_ISCHR(st.st_mode),
-            ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0, idOf(st)};
+        PortCheckSystem::Node node{st.st_uid,           st.st_gid, uint(st.st_mode & 0777),
+                                   S_ISCHR(st.st_mode), false,     idOf(st)};
+        if (me.throughSudo) { // the mode bits, as the kernel would judge the user
+            const int shift = node.owner == me.uid                    ? 6
+                              : me.processGroups.contains(node.group) ? 3
+                                                                      : 0;
+            node.accessible = (node.mode >> shift & 06) == 06;
+        } else {
+            node.accessible = ::faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) == 0;
+        }
+        return node;
     };
-    s.identity = currentIdentity();
     s.groupName = [](uint gid) {
         const group *g = ::getgrgid(gid);
         return g ? QString::fromLocal8Bit(g->gr_name) : QString();

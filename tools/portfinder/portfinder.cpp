@@ -19,6 +19,12 @@
 #include "portchecksystem.h"
 
 #include <QSerialPortInfo>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -34,8 +40,9 @@ const QString Description = QStringLiteral(
     "exit status 0 when nothing is found in the way, 1 otherwise. It opens each port for a\n"
     "moment, as the panel does (which resets most boards), and writes nothing.\n"
     "--find [NUMBER...] asks each port that no program holds for the board's name, as the\n"
-    "panel's search does: it writes I? to the ports, so it runs only when asked. Opening a\n"
-    "port resets most boards.");
+    "panel's search does, up to 4 times 2.5 s apart (a board the opening resets misses the\n"
+    "first): it writes I? to the ports, so it runs only when asked. Opening a port resets\n"
+    "most boards. --check and --find go one at a time.");
 #else
 const QString Description = QStringLiteral(
     "Lists the port numbers the panel understands, the device each names and what is\n"
@@ -48,15 +55,45 @@ const QString Description = QStringLiteral(
     "with the fix; exit status 0 when nothing is found in the way, 1 otherwise. It opens\n"
     "no USB port and writes nothing. Run as root it also sees what other users' programs\n"
     "hold; otherwise it says how many it could not look at.\n"
-    "--find [NUMBER...] asks each port that no program holds for the board's name, as the\n"
-    "panel's search does: it opens USB ports, which resets most boards (the first I? goes\n"
-    "unanswered, so a silent port is asked twice), and writes I? to every port it opens,\n"
-    "so it runs only when asked.");
+    "--find [NUMBER...] asks each port that --check finds nothing in the way of for the\n"
+    "board's name, as the panel's search does, and says for each other port why it was not\n"
+    "asked. It opens USB ports, which resets most boards: as the panel's search, it asks up\n"
+    "to 4 times 2.5 s apart (10 s for a silent port), enough for a board that restarts on\n"
+    "the opening and starts slowly. It writes I? to every port it opens, so it runs only\n"
+    "when asked; Ctrl-C closes the port it is asking and puts it back as it was.\n"
+    "--check and --find go one at a time.");
+#endif
+
+#ifndef Q_OS_WIN
+// Opens a ttyS node to see whether a UART is behind it. Where the user may not open it, or
+// another program holds it exclusively, the kernel's record of the port tells (its type, 0
+// for none); where that cannot be read either, it counts as fitted.
+NodeProbe probeNode(const QString &device)
+{
+    int error = 0;
+    const std::optional<bool> fitted = SerialNode::probe(device, &error);
+    if (fitted || (error != EACCES && error != EPERM && error != EBUSY))
+        return {fitted, error};
+    QFile type(QStringLiteral("/sys/class/tty/%1/type").arg(QFileInfo(device).fileName()));
+    if (!type.open(QIODevice::ReadOnly))
+        return {true, error};
+    return {type.readAll().trimmed() != "0", error};
+}
+
+// SIGINT and SIGTERM while --find asks: written to a pipe, read in the event loop, so that
+// the port is closed as after any answer.
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int signal)
+{
+    const char c = char(signal);
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
 #endif
 
 PortSources systemSources(const QString &dir)
 {
-    PortSources sources{PortNaming(dir), {}, {}, {}, {}};
+    PortSources sources{PortNaming(dir), {}, {}, {}, {}, {}};
 #ifdef Q_OS_WIN
     sources.systemPorts = windowsComPorts();
     // COM names are not files: a port is there when the system reports it.
@@ -65,7 +102,7 @@ PortSources systemSources(const QString &dir)
             return p.portName.compare(device, Qt::CaseInsensitive) == 0;
         });
     };
-    sources.probe = [](const QString &) { return std::optional<bool>(); };
+    sources.probe = [](const QString &) { return NodeProbe(); };
 #else
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
@@ -78,8 +115,11 @@ PortSources systemSources(const QString &dir)
         sources.systemPorts.append(p);
     }
     sources.present = [](const QString &device) { return QFileInfo::exists(device); };
-    sources.probe = [](const QString &device) { return SerialNode::probe(device); };
+    sources.probe = probeNode;
     sources.linkNumbers = linkNumbersIn(dir);
+    sources.accessTrouble = [system = currentPortCheckSystem()](const QString &device) {
+        return accessTrouble(system, device);
+    };
 #endif
     return sources;
 }
@@ -99,8 +139,10 @@ QList<BoardFinder::Port> portsToAsk(const PortSources &sources, const QList<int>
 #endif
     };
     QList<BoardFinder::Port> out;
+    QList<int> asked;
     for (const int n : numbers)
-        out << port(n, sources.naming.deviceFor(n));
+        if (!asked.contains(n))
+            asked << n, out << port(n, sources.naming.deviceFor(n));
     if (!numbers.isEmpty())
         return out;
     for (const PortEntry &e : listPorts(sources, false))
@@ -134,7 +176,17 @@ int run(const QCoreApplication &app)
         QStringLiteral("NUMBER"),
         QStringLiteral("With --check: the port number to check; with --find: those to ask."),
         QStringLiteral("[NUMBER...]"));
-    parser.process(app);
+    if (!parser.parse(app.arguments())) {
+        QTextStream(stderr) << "pwmports: " << parser.errorText() << " (pwmports --help)\n";
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")))
+        parser.process(app); // shows it and exits with 0
+    if (parser.isSet(check) && parser.isSet(find)) {
+        QTextStream(stderr) << "pwmports: --check and --find go one at a time: run --check "
+                               "first, then --find\n";
+        return 2;
+    }
 
     QList<int> numbers;
     for (const QString &arg : parser.positionalArguments()) {
@@ -159,10 +211,69 @@ int run(const QCoreApplication &app)
     if (parser.isSet(find)) {
         PlatformSerialControl serial(sources.naming);
         BoardFinder finder(serial, settings);
+        const QList<BoardFinder::Port> ports = portsToAsk(sources, numbers);
+        qsizetype width = 0;
+        for (const BoardFinder::Port &p : ports)
+            width = std::max(width, p.label.size());
+#ifndef Q_OS_WIN
+        int caught = 0;
+        std::optional<QSocketNotifier> notifier;
+        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+            notifier.emplace(signalPipe[0], QSocketNotifier::Read);
+            QObject::connect(&*notifier, &QSocketNotifier::activated, [&] {
+                char c = 0;
+                if (::read(signalPipe[0], &c, 1) == 1 && caught == 0)
+                    caught = c;
+                finder.interrupt();
+            });
+            struct sigaction action {
+            };
+            action.sa_handler = onSignal;
+            action.sa_flags = SA_RESTART;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(SIGINT, &action, nullptr);
+            ::sigaction(SIGTERM, &action, nullptr);
+        }
+        const QList<PortEntry> entries = listPorts(sources, true);
+        const PortCheckSystem system = currentPortCheckSystem();
+#endif
+        out << findHeading(settings);
+        out.flush();
         QList<BoardFinder::Result> results;
-        for (const BoardFinder::Port &port : portsToAsk(sources, numbers))
-            results << finder.ask(port);
-        out << formatFound(results, settings);
+        for (const BoardFinder::Port &port : ports) {
+            BoardFinder::Result r;
+#ifndef Q_OS_WIN
+            // What --check would call in the way keeps the port from being opened.
+            PortEntry entry;
+            entry.number = port.number;
+            for (const PortEntry &e : entries)
+                if (e.number == port.number)
+                    entry = e;
+            const FindVerdict verdict = judgeForFind(sources, system, entry);
+            if (!verdict.skip.isEmpty()) {
+                r.port = port;
+                r.outcome = BoardFinder::Result::Outcome::Skipped;
+                r.why = verdict.skip;
+            } else {
+                QCoreApplication::processEvents(); // a signal since: not opened at all
+                r = finder.ask(port);
+                if (r.outcome != BoardFinder::Result::Outcome::Refused)
+                    r.note = verdict.note;
+            }
+#else
+            r = finder.ask(port);
+#endif
+            results << r;
+            out << findLine(r, settings, width);
+            out.flush();
+#ifndef Q_OS_WIN
+            if (r.outcome == BoardFinder::Result::Outcome::Interrupted) {
+                out << "Interrupted: no port was left open.\n";
+                return 128 + caught;
+            }
+#endif
+        }
+        out << findSummary(results, settings);
         return findExitStatus(results);
     }
     if (parser.isSet(check)) {

@@ -6,6 +6,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 int comNumber(const QString &name)
 {
@@ -65,11 +66,14 @@ QList<PortEntry> listPorts(const PortSources &sources, bool all)
             e.productId = p.productId;
         }
         if (e.present && QFileInfo(e.device).fileName().startsWith(QLatin1String("ttyS"))) {
-            const std::optional<bool> fitted = sources.probe(e.device);
-            e.chip = !fitted ? PortEntry::Chip::Unreadable
-                     : *fitted ? PortEntry::Chip::Fitted
-                               : PortEntry::Chip::Unfitted;
+            const NodeProbe probe = sources.probe(e.device);
+            e.chip = !probe.fitted   ? PortEntry::Chip::Unreadable
+                     : *probe.fitted ? PortEntry::Chip::Fitted
+                                     : PortEntry::Chip::Unfitted;
+            e.openError = probe.error;
         }
+        if (e.present && sources.accessTrouble)
+            e.accessTrouble = sources.accessTrouble(e.device);
         out.append(e);
     }
     return out;
@@ -111,14 +115,24 @@ QString formatPorts(const QList<PortEntry> &entries, const SettingsMark &mark)
             if (!e.serialNumber.isEmpty())
                 what << QStringLiteral("serial number ") + e.serialNumber;
             switch (e.chip) {
-            case PortEntry::Chip::Fitted: what << QStringLiteral("a UART answers"); break;
+            case PortEntry::Chip::Fitted:
+                what << (e.openError ? QStringLiteral("a UART is fitted")
+                                     : QStringLiteral("a UART answers"));
+                break;
             case PortEntry::Chip::Unfitted: what << QStringLiteral("no UART behind it"); break;
-            case PortEntry::Chip::Unreadable: what << QStringLiteral("cannot be opened"); break;
+            case PortEntry::Chip::Unreadable:
+                what << (e.openError && e.accessTrouble.isEmpty()
+                             ? QStringLiteral("cannot be opened (%1)")
+                                   .arg(QString::fromLocal8Bit(std::strerror(e.openError)))
+                             : QStringLiteral("cannot be opened"));
+                break;
             case PortEntry::Chip::NotProbed:
                 if (e.vendorId)
                     what << QStringLiteral("not opened (opening resets most boards)");
                 break;
             }
+            if (!e.accessTrouble.isEmpty() && e.chip != PortEntry::Chip::Unfitted)
+                what << QStringLiteral("you may not open it: ") + e.accessTrouble;
             if (what.isEmpty())
                 what << QStringLiteral("present");
         }

@@ -27,6 +27,22 @@ struct PortEntry {
     std::optional<quint16> vendorId;
     std::optional<quint16> productId;
     Chip chip = Chip::NotProbed;
+    int openError = 0; // errno of probing's open, where it failed
+    // Why the user may not open the node, with the fix; empty when they may.
+    QString accessTrouble;
+};
+
+// What probing a ttyS node found: whether a UART is behind it (none: cannot tell), and the
+// errno of the open where it failed. A node the user may not open can still be told fitted
+// or not from the system's own record of the port.
+struct NodeProbe {
+    NodeProbe(std::optional<bool> fitted = std::nullopt, int error = 0)
+        : fitted(fitted), error(error)
+    {
+    }
+    NodeProbe(bool fitted) : fitted(fitted) {}
+    std::optional<bool> fitted;
+    int error = 0;
 };
 
 // The serial ports the system reports (from QSerialPortInfo), as plain values.
@@ -44,8 +60,11 @@ struct PortSources {
     PortNaming naming;
     QList<SystemPort> systemPorts;
     std::function<bool(const QString &)> present;                // whether a device exists
-    std::function<std::optional<bool>(const QString &)> probe;   // SerialNode::probe
+    std::function<NodeProbe(const QString &)> probe;             // SerialNode::probe
     QList<int> linkNumbers;                                      // N of each ports/comN
+    // Why the user may not open a present device, with the fix; empty when they may (or
+    // where no one tells).
+    std::function<QString(const QString &)> accessTrouble;
 };
 
 // One entry per port number the panel understands (1 to 96, any number with a link beside

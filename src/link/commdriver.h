@@ -14,7 +14,8 @@
 //
 // There are two overlapped operations, the read and the write, each with its own event: an
 // operation is started, the driver reports through `signalled` (from the event loop, never
-// from inside a call) that its event is set, and result() then tells whether it is over.
+// from inside a call, nor while the last report of the same operation is being handled) that
+// its event is set, and result() then tells whether it is over.
 class CommDriver
 {
 public:

@@ -6,15 +6,21 @@
 
 #include <utility>
 
+// The notifier goes with deleteLater(): an operation may be let go (closed, abandoned, reaped)
+// from inside its own notifier's activated(), and Qt's notifier is not to be destroyed there.
 struct Win32CommDriver::Pending {
     OVERLAPPED ov{};
-    QWinEventNotifier notifier;
+    QWinEventNotifier *notifier;
     bool started = false;
 
-    Pending() : notifier(ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr)) { notifier.setEnabled(false); }
+    Pending() : notifier(new QWinEventNotifier(ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr)))
+    {
+        notifier->setEnabled(false);
+    }
     ~Pending()
     {
-        notifier.setEnabled(false);
+        notifier->setEnabled(false); // no wait on the event after this
+        notifier->deleteLater();
         CloseHandle(ov.hEvent);
     }
     void start()
@@ -92,7 +98,7 @@ Win32CommDriver::~Win32CommDriver()
 std::unique_ptr<Win32CommDriver::Pending> Win32CommDriver::makePending(Op op)
 {
     auto p = std::make_unique<Pending>();
-    QObject::connect(&p->notifier, &QWinEventNotifier::activated, &p->notifier, [this, op] {
+    QObject::connect(p->notifier, &QWinEventNotifier::activated, p->notifier, [this, op] {
         if (signalled)
             signalled(op);
     });
@@ -255,7 +261,7 @@ bool Win32CommDriver::isSignalled(Op op)
 
 void Win32CommDriver::watch(Op op, bool on)
 {
-    pending(op).notifier.setEnabled(on);
+    pending(op).notifier->setEnabled(on);
 }
 
 bool Win32CommDriver::cancel(unsigned long ms)
@@ -276,7 +282,7 @@ bool Win32CommDriver::cancel(unsigned long ms)
 void Win32CommDriver::abandon(Op op, QByteArray buffer)
 {
     std::unique_ptr<Pending> &slot = op == Op::Read ? m_read : m_write;
-    slot->notifier.setEnabled(false);
+    slot->notifier->setEnabled(false);
     m_left.push_back(Left{std::exchange(slot, makePending(op)), std::move(buffer)});
 }
 

@@ -180,7 +180,8 @@ bool WinSerialControl::settled(Op op, CommDriver::Result &result)
 }
 
 // A read of everything queued, or, on a quiet line, of the first byte to come; false when the
-// device no longer answers.
+// device no longer answers. A read waits for its full count (its timeouts are all zero), so it
+// asks for no more than the driver has queued now: only this read takes from that queue.
 bool WinSerialControl::armRead()
 {
     unsigned long waiting = 0, error = 0;
@@ -192,10 +193,11 @@ bool WinSerialControl::armRead()
     return m_reading;
 }
 
-// The bytes are taken, the next read armed, and then the handler told, so that it may pump
-// events and see later bytes. A read aborted, or over without a byte, is read again once; a
-// second in a row means the device is no longer answering reads. Bytes that came before the
-// device went are handed on before its going is said.
+// The bytes are taken and the next read armed before the handler is told, which may close the
+// port. Bytes that come while the handler runs events are handed on after it has returned: the
+// read's notifier watches its event again only then. A read aborted, or over without a byte, is
+// read again once; a second in a row means the device is no longer answering reads. Bytes that
+// came before the device went are handed on before its going is said.
 void WinSerialControl::readDone(const CommDriver::Result &result)
 {
     if (result.error != 0 && result.error != CommDriver::OperationAborted)

@@ -19,6 +19,7 @@ struct Rig {
     ScriptedDriver *driver = new ScriptedDriver;
     WinSerialControl serial{PortNaming({}), std::unique_ptr<CommDriver>(driver)};
     QStringList log;
+    std::function<void()> onGot; // the panel's handler, after the bytes are logged
 
     Rig()
     {
@@ -28,6 +29,8 @@ struct Rig {
             if (log.isEmpty() || !log.last().startsWith(u"got "_s))
                 log << u"got "_s;
             log.last() += serial.inputAll();
+            if (onGot)
+                onGot();
         });
         QObject::connect(&serial, &SerialControl::linkLost, [this](int code) { log << u"lost %1"_s.arg(code); });
         QObject::connect(&serial, &SerialControl::writeFailed, [this] { log << u"refused"_s; });
@@ -84,6 +87,7 @@ void TestWinSerialOrders::completionOrders_data()
     const QString got = u"got ORVIX7\r"_s;
     const auto reply = [](Rig &r) { r.driver->feed("ORVIX7\r"); };
     const auto later = [](Rig &r) { r.driver->writeMode = Mode::Later; r.open(); };
+    const auto abort = [](Rig &r) { r.driver->failRead(CommDriver::OperationAborted); r.settle(); };
 
     row("read over at once: bytes waiting at the open", [](Rig &r) {
         r.driver->incoming = "ORVIX7\r";
@@ -95,6 +99,22 @@ void TestWinSerialOrders::completionOrders_data()
         r.settle();
         r.driver->feed("IX7\r");
     }, got, {}, true);
+    row("the panel closes the port on a reply", [](Rig &r) {
+        r.driver->incoming = "ORVIX7\r";
+        r.onGot = [&r] { r.serial.setPortOpen(false); };
+        r.open();
+    }, got, {}, false);
+    // The read's next notice comes only when the handler of this one has returned.
+    row("bytes that come while the panel's handler runs events follow it", [](Rig &r) {
+        r.driver->incoming = "ORVIX7\r";
+        r.onGot = [&r] {
+            r.onGot = nullptr;
+            r.driver->feed("PV01=5\r");
+            r.settle();
+            r.log << u"back"_s;
+        };
+        r.open();
+    }, u"got ORVIX7\r|back|got PV01=5\r"_s, {}, true);
     row("event seen before the status is final", [=](Rig &r) {
         r.open();
         r.driver->statusLag = 1;
@@ -120,6 +140,17 @@ void TestWinSerialOrders::completionOrders_data()
         r.driver->failRead(CommDriver::OperationAborted);
         r.settle();
         reply(r);
+    }, got, {}, true);
+    row("read aborted once between bytes, and once again after a reopen", [=](Rig &r) {
+        r.open();
+        abort(r);
+        r.driver->feed("O");
+        r.settle();
+        abort(r);
+        r.serial.setPortOpen(false);
+        r.open();
+        abort(r);
+        r.driver->feed("RVIX7\r");
     }, got, {}, true);
     row("read aborted twice in a row", [](Rig &r) {
         r.open();
@@ -157,6 +188,20 @@ void TestWinSerialOrders::completionOrders_data()
         r.write("SV11=50\r");
         r.write("PV01?\r");
     }, {}, "SV11=50\rPV01?\r", true);
+    row("a long session: more than the queue's bound written in all", [](Rig &r) {
+        r.open();
+        for (int i = 0; i < 700; ++i, r.settle())
+            r.write(QByteArray(99, 'x') + '\r');
+    }, {}, (QByteArray(99, 'x') + '\r').repeated(700), true);
+    // The time for a write's bytes at 12 bits a byte, rounded up to whole milliseconds.
+    row("a write's time limit at each speed", [](Rig &r) {
+        r.serial.setSettings(u"9600,n,8,1"_s);
+        r.open();
+        r.serial.setSettings(u"115200,n,8,1"_s);
+        r.serial.setSettings(u"300,n,8,1"_s);
+        for (const auto &[msPerByte, limit] : r.driver->timeouts)
+            r.log << u"%1 ms a byte + %2 ms"_s.arg(msPerByte).arg(limit);
+    }, u"2 ms a byte + 2000 ms|1 ms a byte + 2000 ms|40 ms a byte + 2000 ms"_s, {}, true);
     row("write that makes no progress", [](Rig &r) {
         r.driver->writeMode = Mode::Nothing;
         r.open();
@@ -167,6 +212,17 @@ void TestWinSerialOrders::completionOrders_data()
         for (qsizetype n = 0; n <= WinSerialControl::WriteQueueLimit + 100 && r.serial.portOpen(); n += 100)
             r.write(QByteArray(99, 'x') + '\r');
     }, u"output 8033"_s, {}, false);
+    row("queue filled to its bound, one byte more refused; empty when opened again", [=](Rig &r) {
+        later(r);
+        r.write("I?\r");
+        r.write(QByteArray(WinSerialControl::WriteQueueLimit, 'x'));
+        r.log << u"full"_s;
+        r.write("x");
+        r.open();
+        r.write("PV01?\r");
+        r.settle();
+        r.driver->finishWrite();
+    }, u"full|output 8033"_s, "PV01?\r", true);
     row("write refused, the device still there", [](Rig &r) {
         r.open();
         r.driver->writeError = 87;
@@ -198,15 +254,16 @@ void TestWinSerialOrders::completionOrders_data()
         r.serial.setPortOpen(false);
         if (r.driver->abandoned.size() == 2 && r.driver->abandoned.first().constData() == r.driver->abandonedRead)
             r.log << u"left 2"_s;
-        std::memcpy(r.driver->abandonedRead, "X", 1); // it ends late, into what it was given
+        if (r.driver->abandonedRead)
+            std::memcpy(r.driver->abandonedRead, "X", 1); // it ends late, into what it was given
         r.log << u"waited %1 ms"_s.arg(r.driver->cancelWait);
         r.open();
         reply(r);
     }, u"left 2|waited 200 ms|"_s + got, {}, true);
 }
 
-// Besides: no notifier keeps firing, and closing never leaves an operation on its way without
-// handing its buffer to the driver.
+// Besides: no notifier keeps firing, closing never leaves an operation on its way without
+// handing its buffer to the driver, and nothing is asked of a port not open.
 void TestWinSerialOrders::completionOrders()
 {
     QFETCH(Script, script);
@@ -221,6 +278,7 @@ void TestWinSerialOrders::completionOrders()
     QCOMPARE(r.driver->device, line);
     QCOMPARE(r.serial.portOpen(), open);
     QVERIFY(!r.driver->closedWithOperationOnItsWay);
+    QCOMPARE(r.driver->refused, 0);
 }
 
 QTEST_GUILESS_MAIN(TestWinSerialOrders)

@@ -86,6 +86,24 @@ int main(int argc, char *argv[])
     MessageBoxPrompts prompts;
     Panel panel(exe, prompts);
     prompts.setWindow(&panel.window);
+    if (line.sharePort >= 0 || !line.sharePty.isEmpty()) {
+        Share &share = panel.startSharing();
+        QString error;
+        bool shared = line.sharePort < 0 || share.listen(quint16(line.sharePort), &error);
+#ifdef Q_OS_LINUX
+        shared = shared && (line.sharePty.isEmpty() || share.openPty(line.sharePty, &error));
+#endif
+        if (!shared) {
+            const QString message = QStringLiteral("cannot share the board: ") + error;
+            std::fprintf(stderr, "pwmpanel: %s\n", qPrintable(message));
+#ifdef Q_OS_WIN
+            MessageBoxPrompts::tell(message, true);
+#endif
+            return 1;
+        }
+        std::fprintf(stderr, "pwmpanel: sharing the board on %s\n", qPrintable(share.where()));
+        std::fflush(stderr);
+    }
     panel.session.start();
     panel.window.showCentred();
     // Opened before the first line can cross (the search starts on a timer).

@@ -147,6 +147,9 @@ void PtyEndpoint::disconnectClient()
 
 void PtyEndpoint::readMaster()
 {
+    // A client may write at once after it opened the slave, before its opening was seen.
+    if (m_number == 0)
+        watchOpeners();
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);

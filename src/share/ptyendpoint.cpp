@@ -102,24 +102,20 @@ bool PtyEndpoint::open(const QString &path, QString *error)
 void PtyEndpoint::watchOpeners()
 {
     alignas(inotify_event) char buffer[4096];
-    const int before = m_openers;
     for (;;) {
         const ssize_t n = ::read(m_watch, buffer, sizeof buffer);
         if (n <= 0)
             break;
+        // Event by event: a close and the next opening may come in one read.
         for (ssize_t at = 0; at < n;) {
             const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
-            if (event->mask & IN_OPEN)
-                ++m_openers;
-            if ((event->mask & IN_CLOSE) && m_openers > 0)
-                --m_openers;
+            if ((event->mask & IN_OPEN) && m_openers++ == 0)
+                connectClient();
+            if ((event->mask & IN_CLOSE) && m_openers > 0 && --m_openers == 0)
+                disconnectClient();
             at += ssize_t(sizeof(inotify_event)) + event->len;
         }
     }
-    if (before == 0 && m_openers > 0)
-        connectClient();
-    else if (before > 0 && m_openers == 0)
-        disconnectClient();
 }
 
 void PtyEndpoint::connectClient()

@@ -6,8 +6,17 @@
 #include "support/sessionfixture.h"
 #include "ui/panel.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QTcpSocket>
 #include <QTest>
+
+#include <optional>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using namespace Qt::StringLiterals;
 
@@ -20,18 +29,19 @@ using Direction = HistoryRing::Direction;
 struct Shared {
     SessionFixture f{nullptr, false};
     SessionHistory history;
-    Share share;
+    std::optional<Share> share;
 
-    explicit Shared(const Share::Limits &limits) : share(limits)
+    explicit Shared(const Share::Limits &limits)
     {
+        share.emplace(limits);
         f.link.setTap(&history);
-        connectShare(f.link, f.s(), history, share);
+        connectShare(f.link, f.s(), history, *share);
         f.s().start();
     }
     std::unique_ptr<QTcpSocket> connectClient(int receiveBuffer = 0)
     {
         auto socket = std::make_unique<QTcpSocket>();
-        socket->connectToHost(u"127.0.0.1"_s, share.port());
+        socket->connectToHost(u"127.0.0.1"_s, share->port());
         if (!socket->waitForConnected(5000))
             return nullptr;
         if (receiveBuffer > 0) { // and Qt takes no more than that from it either
@@ -103,6 +113,9 @@ void TestShare::bounds_data()
     QTest::newRow("a 300-byte line is refused, cut") << u"long line"_s;
     QTest::newRow("a client flooding lines: 64 wait, the rest are refused") << u"flood"_s;
     QTest::newRow("a client that never reads while the board bursts 20,000 lines") << u"burst"_s;
+#ifdef Q_OS_LINUX
+    QTest::newRow("the pseudo-terminal's reader that never reads, while the board bursts") << u"pty burst"_s;
+#endif
     QTest::newRow("a client line while searching is refused") << u"searching"_s;
     QTest::newRow("megabytes without a line end cost 256 bytes") << u"megabytes"_s;
 }
@@ -111,29 +124,29 @@ void TestShare::bounds()
 {
     QFETCH(QString, row);
     Shared s({8, 16 * 1024});
-    QVERIFY(s.share.listen(0, nullptr));
+    QVERIFY(s.share->listen(0, nullptr));
     if (row == u"searching")
         s.f.link.searchStep(); // the port open, I? sent, no answer yet
     else
         s.f.identify();
     auto client = s.connectClient();
     QVERIFY(client);
-    QTRY_COMPARE(s.share.clientCount(), 1);
+    QTRY_COMPARE(s.share->clientCount(), 1);
 
     if (row == u"ninth") {
         std::vector<std::unique_ptr<QTcpSocket>> more;
         for (int i = 2; i <= 8; ++i)
             more.push_back(s.connectClient());
-        QTRY_COMPARE(s.share.clientCount(), 8);
+        QTRY_COMPARE(s.share->clientCount(), 8);
         const auto ninth = s.connectClient();
         QVERIFY(!ninth || ninth->state() == QAbstractSocket::ConnectedState);
         if (ninth)
             QTRY_COMPARE(ninth->state(), QAbstractSocket::UnconnectedState);
-        QCOMPARE(s.share.clientCount(), 8);
+        QCOMPARE(s.share->clientCount(), 8);
         more.pop_back(); // one leaves: there is room again
-        QTRY_COMPARE(s.share.clientCount(), 7);
+        QTRY_COMPARE(s.share->clientCount(), 7);
         const auto next = s.connectClient();
-        QTRY_COMPARE(s.share.clientCount(), 8);
+        QTRY_COMPARE(s.share->clientCount(), 8);
         QCOMPARE(next->state(), QAbstractSocket::ConnectedState);
     } else if (row == u"long line") {
         client->write(QByteArray(300, 'S') + "\r\nSV11=9\r\n");
@@ -160,7 +173,7 @@ void TestShare::bounds()
         QCOMPARE(s.f.s().clientLinesWaiting(), 0);
     } else if (row == u"burst") {
         auto silent = s.connectClient(4096);
-        QTRY_COMPARE(s.share.clientCount(), 2);
+        QTRY_COMPARE(s.share->clientCount(), 2);
         QByteArray burst, got;
         for (int i = 1; i <= 20000; ++i)
             burst += "PV01=" + QByteArray::number(i) + '\r';
@@ -172,11 +185,42 @@ void TestShare::bounds()
         QCOMPARE(s.f.screen.status, u"COM:1 Baud:9600 COM data: PV01=20000"_s);
         QTRY_VERIFY((got += client->readAll()).size() >= burst.size());
         QCOMPARE(got, burst);
-        QTRY_COMPARE(s.share.clientCount(), 1); // the silent one is let go (it cannot tell, not reading)
+        QTRY_COMPARE(s.share->clientCount(), 1); // the silent one is let go (it cannot tell, not reading)
         const auto notes = s.entries(Direction::Note);
         QCOMPARE(notes.size(), 1);
         QCOMPARE(notes[0].client, 2);
         QCOMPARE(notes[0].text, "dropped: it left more than 16 KiB unread");
+#ifdef Q_OS_LINUX
+    } else if (row == u"pty burst") {
+        const QString path = QDir::temp().filePath(u"pwmshare-%1"_s.arg(QCoreApplication::applicationPid()));
+        QVERIFY(s.share->openPty(path, nullptr));
+        QCOMPARE(QFileInfo(QFileInfo(path).symLinkTarget()).permissions(), // group and others: none
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+        const int slave = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(slave >= 0);
+        QTRY_COMPARE(s.share->clientCount(), 2);
+        QByteArray got;
+        for (int i = 1; i <= 20000; ++i) {
+            s.f.serial.feedNow("PV01=" + QByteArray::number(i) + '\r');
+            if (i % 200 == 0) {
+                QCoreApplication::processEvents();
+                got += client->readAll();
+            }
+        }
+        QTRY_COMPARE(s.share->clientCount(), 1);
+        QCOMPARE(s.entries(Direction::Note).size(), 1);
+        QCOMPARE(s.entries(Direction::Note)[0].client, 2);
+        QTRY_VERIFY((got += client->readAll()).endsWith("PV01=20000\r"));
+        ::close(slave); // closed and opened again, it is a new client
+        const int again = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QTRY_COMPARE(s.share->clientCount(), 2);
+        QCOMPARE(::write(again, "SV11=8\n", 7), 7);
+        QTRY_COMPARE(s.f.serial.writtenText(), QStringList{u"SV11=8\r"_s});
+        QCOMPARE(s.entries(Direction::Sent).last().client, 3);
+        ::close(again);
+        s.share.reset(); // the link goes with the share
+        QVERIFY(!QFileInfo::exists(path) && !QFileInfo(path).isSymLink());
+#endif
     } else if (row == u"searching") {
         client->write("SV11=42\r");
         QTRY_COMPARE(s.entries(Direction::Refused).size(), 1);

@@ -35,6 +35,7 @@ public:
         if (m_socket->bytesToWrite() + bytes.size() > m_share.m_limits.outputBytes)
             return false;
         m_socket->write(bytes);
+        m_socket->flush(); // to the system now, rather than on the next turn of the event loop
         return true;
     }
 

@@ -629,16 +629,14 @@ void TestSession::refusedWriteIsAnsweredByItsWriter()
     if (later)
         p.pacer.actions << [&] { p.serial.refuseLastWrite(); };
 
-    if (writer == u"command") {
+    if (writer == u"command")
         p.s().sendCommand(u"SV11=3"_s);
-    } else if (writer == u"client") {
-        p.s().clientLine(1, "SV11=3", false);
-        QCoreApplication::sendPostedEvents();
-    } else if (writer == u"search") {
+    else if (writer == u"client")
+        p.s().clientLine(1, "SV11=3", false), QCoreApplication::sendPostedEvents();
+    else if (writer == u"search")
         p.link.searchStep();
-    } else {
+    else
         p.s().readbackStep();
-    }
     if (later && writer == u"search")
         p.serial.refuseLastWrite();
 
@@ -773,18 +771,13 @@ void TestSession::clientLinesTakeTheCommandPath_data()
     QTest::addColumn<QString>("row");
     QTest::addColumn<QStringList>("writes");
     QTest::addColumn<QStringList>("refused"); // "client:line"
-    QTest::newRow("alone") << u"alone"_s << QStringList{u"SV11=42\r"_s} << QStringList{};
     QTest::newRow("clients interleaved in arrival order") << u"interleaved"_s
         << QStringList{u"SV11=1\r"_s, u"SV21=2\r"_s, u"SV11=3\r"_s} << QStringList{};
     QTest::newRow("after the read-back step, not inside it") << u"read-back"_s
         << QStringList{u"SV01?\r"_s, u"SV11=42\r"_s} << QStringList{};
-    QTest::newRow("after the polling step, not inside it") << u"polling"_s
-        << QStringList{u"PV01?\r"_s, u"SV11=42\r"_s} << QStringList{};
     QTest::newRow("after the operator's preset, not between its commands") << u"preset"_s
         << QStringList{u"SV11=50\r"_s, u"PV01?\r"_s, u"SV11=42\r"_s} << QStringList{};
     QTest::newRow("waiting when the board is lost: refused") << u"lost"_s << QStringList{} << QStringList{u"1:SV11=42"_s};
-    QTest::newRow("after SAVE-CLOSE, before the board is found again: refused") << u"saved"_s
-        << QStringList{} << QStringList{u"1:SV11=42"_s};
 }
 
 void TestSession::clientLinesTakeTheCommandPath()
@@ -792,47 +785,33 @@ void TestSession::clientLinesTakeTheCommandPath()
     QFETCH(QString, row);
     QFETCH(QStringList, writes);
     QFETCH(QStringList, refused);
-    SessionFixture p(settingsWithSTime(1));
+    SessionFixture p;
     p.identify();
     QStringList seenRefused;
     connect(p.session.get(), &Session::clientCommandRefused, this,
             [&](int client, const QByteArray &line) { seenRefused << QString::number(client) + u':' + QString::fromLatin1(line); });
-    const auto clientLine = [&](int client, const QByteArray &line) {
-        p.s().clientLine(client, line, false);
-        QCoreApplication::sendPostedEvents(); // the event loop, inside a pause or not
+    // A line, and the event loop running, inside the next pause.
+    const auto insideThePause = [&] {
+        p.pacer.actions << [&] { p.s().clientLine(1, "SV11=42", false), QCoreApplication::sendPostedEvents(); };
     };
-    const auto insideThePause = [&] { p.pacer.actions << [&] { clientLine(1, "SV11=42"); }; };
-
-    if (row == u"alone") {
-        clientLine(1, "SV11=42");
-    } else if (row == u"interleaved") {
+    if (row == u"interleaved") {
         p.s().clientLine(1, "SV11=1", false);
         p.s().clientLine(2, "SV21=2", false);
         p.s().clientLine(1, "SV11=3", false);
     } else if (row == u"read-back") {
         insideThePause();
         p.s().readbackStep();
-    } else if (row == u"polling") {
-        p.s().pollTick();
-        insideThePause();
-        p.s().pollTick();
     } else if (row == u"preset") {
         insideThePause();
         p.s().pressPreset(1, 50);
     } else if (row == u"lost") {
         p.s().clientLine(1, "SV11=42", false);
         p.serial.loseLink();
-    } else if (row == u"saved") {
-        p.s().clientLine(1, "SV11=42", false);
-        p.s().openSettings();
-        QVERIFY(p.s().saveSettings(p.screen.form));
-        p.serial.written.clear();
     }
     QCoreApplication::sendPostedEvents();
     QCOMPARE(p.serial.writtenText(), writes);
     QCOMPARE(p.pacer.pauses, writes.size());
     QCOMPARE(seenRefused, refused);
-    QCOMPARE(p.s().clientLinesWaiting(), 0);
 }
 
 int main(int argc, char *argv[])

@@ -72,6 +72,8 @@ private:
     QTcpServer *m_ipv4 = nullptr;
     QTcpServer *m_ipv6 = nullptr;
     QList<ShareClient *> m_clients;
+#ifdef Q_OS_LINUX
     std::unique_ptr<PtyEndpoint> m_pty;
+#endif
     int m_lastNumber = 0;
 };

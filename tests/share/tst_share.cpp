@@ -5,7 +5,6 @@
 #include "support/sessionfixture.h"
 #include "ui/panel.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QTcpSocket>
 #include <QTest>
@@ -150,7 +149,7 @@ void TestShare::bounds()
         f.serial.written.clear(); // the read-back, which a slow run lets in meanwhile
 #ifdef Q_OS_LINUX
     } else if (row == u"pty") {
-        const QString path = QDir::temp().filePath(u"pwmshare-%1"_s.arg(QCoreApplication::applicationPid()));
+        const QString path = f.dir.filePath(u"board"_s);
         QVERIFY(share->openPty(path, nullptr));
         QCOMPARE(QFileInfo(QFileInfo(path).symLinkTarget()).permissions(), // group and others: none
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);

@@ -790,9 +790,12 @@ void TestSession::clientLinesTakeTheCommandPath()
     QStringList seenRefused;
     connect(p.session.get(), &Session::clientCommandRefused, this,
             [&](int client, const QByteArray &line) { seenRefused << QString::number(client) + u':' + QString::fromLatin1(line); });
-    // A line, and the event loop running, inside the next pause.
+    // A line, and the event loop running, inside the next pause: it waits for the pause to end.
     const auto insideThePause = [&] {
-        p.pacer.actions << [&] { p.s().clientLine(1, "SV11=42", false), QCoreApplication::sendPostedEvents(); };
+        p.pacer.actions << [&, before = p.serial.written.size() + 1] {
+            p.s().clientLine(1, "SV11=42", false), QCoreApplication::sendPostedEvents();
+            QCOMPARE(p.serial.written.size(), before);
+        };
     };
     if (row == u"interleaved") {
         p.s().clientLine(1, "SV11=1", false);

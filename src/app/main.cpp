@@ -12,6 +12,14 @@
 #include <cstdio>
 #include <memory>
 
+#ifdef Q_OS_LINUX
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 #ifndef Q_OS_WIN
@@ -34,6 +42,31 @@ QStringList argumentsOf(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         list << QString::fromLocal8Bit(argv[i]);
     return list;
+}
+#endif
+
+#ifdef Q_OS_LINUX
+int g_quitPipe[2] = {-1, -1};
+
+extern "C" void onQuitSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t r = ::write(g_quitPipe[1], &c, 1);
+}
+
+// Ended by a signal (kill, Ctrl+C, its terminal closing), the panel goes as it does after the
+// close question's Yes, so that the share's link to its pseudo-terminal goes with it.
+void quitOnSignals()
+{
+    if (::pipe2(g_quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
+    struct sigaction sa {};
+    sa.sa_handler = onQuitSignal;
+    sigemptyset(&sa.sa_mask);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
 }
 #endif
 
@@ -86,6 +119,26 @@ int main(int argc, char *argv[])
     MessageBoxPrompts prompts;
     Panel panel(exe, prompts);
     prompts.setWindow(&panel.window);
+    if (line.sharePort >= 0 || !line.sharePty.isEmpty()) {
+        Share &share = panel.startSharing();
+        QString error;
+        bool shared = line.sharePort < 0 || share.listen(quint16(line.sharePort), &error);
+#ifdef Q_OS_LINUX
+        shared = shared && (line.sharePty.isEmpty() || share.openPty(line.sharePty, &error));
+        if (!line.sharePty.isEmpty())
+            quitOnSignals();
+#endif
+        if (!shared) {
+            const QString message = QStringLiteral("cannot share the board: ") + error;
+            std::fprintf(stderr, "pwmpanel: %s\n", qPrintable(message));
+#ifdef Q_OS_WIN
+            MessageBoxPrompts::tell(message, true);
+#endif
+            return 1;
+        }
+        std::fprintf(stderr, "pwmpanel: sharing the board on %s\n", qPrintable(share.where()));
+        std::fflush(stderr);
+    }
     panel.session.start();
     panel.window.showCentred();
     // Opened before the first line can cross (the search starts on a timer).

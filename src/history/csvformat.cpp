@@ -75,12 +75,28 @@ void CsvFormat::appendText(QByteArray &out, QByteArrayView bytes)
         out.append('"');
 }
 
+QByteArray CsvFormat::direction(const HistoryRing::Entry &entry)
+{
+    using D = HistoryRing::Direction;
+    if (entry.direction == D::Received)
+        return entry.cut ? QByteArrayLiteral("received (cut)") : QByteArrayLiteral("received");
+    const QByteArray client = QByteArrayLiteral("client ") + QByteArray::number(entry.client);
+    switch (entry.direction) {
+    case D::Sent: return entry.client == 0 ? QByteArrayLiteral("sent") : "sent (" + client + ')';
+    case D::Refused: return "refused (" + client + (entry.cut ? "; cut)" : ")");
+    default: return "note (" + client + ')';
+    }
+}
+
 void CsvFormat::appendRow(QByteArray &out, const HistoryRing::Entry &entry)
 {
     appendLocalTime(out, entry.msecs);
-    out.append(entry.direction == HistoryRing::Direction::Sent ? QByteArrayView(",sent,")
-               : entry.cut                                     ? QByteArrayView(",received (cut),")
-                                                               : QByteArrayView(",received,"));
+    if (entry.client == 0)
+        out.append(entry.direction == HistoryRing::Direction::Sent ? QByteArrayView(",sent,")
+                   : entry.cut                                     ? QByteArrayView(",received (cut),")
+                                                                   : QByteArrayView(",received,"));
+    else
+        out.append(',').append(direction(entry)).append(',');
     appendText(out, entry.text);
     out.append(',').append(m_offsetText).append("\r\n", 2); // of the second appendLocalTime saw
 }

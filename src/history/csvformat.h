@@ -8,8 +8,9 @@
 
 // The history as CSV: a header line, then one row per entry with four columns: the local time
 // in ISO 8601 with milliseconds, "sent" or "received" ("received (cut)" for a line kept only in
-// part), the text, and the local time's offset from UTC ("+01:00"), which tells apart the hour
-// that repeats when the clocks go back. UTF-8, each byte of a line written as the character the
+// part; for a client of the share "sent (client 2)" and the like, see direction()), the text,
+// and the local time's offset from UTC ("+01:00"), which tells apart the hour that repeats when
+// the clocks go back. UTF-8, each byte of a line written as the character the
 // panel shows for it; a field is quoted when it holds a comma, a double quote, CR or LF, and
 // quotes inside are doubled. Rows end with CR LF.
 class CsvFormat
@@ -25,6 +26,10 @@ public:
     void appendLocalTime(QByteArray &out, qint64 msecs);
 
     static void appendText(QByteArray &out, QByteArrayView bytes);
+
+    // The direction column of `entry`: "received", "received (cut)", "sent", "sent (client N)",
+    // "refused (client N)", "refused (client N; cut)" or "note (client N)".
+    static QByteArray direction(const HistoryRing::Entry &entry);
 
     // Entries [from, to) of the ring as rows, without the header.
     static QByteArray rows(const HistoryRing &ring, qsizetype from, qsizetype to);

@@ -57,7 +57,7 @@ void HistoryRing::grow(qsizetype needed)
     m_reach = std::max(m_reach, head + shift + back);
 }
 
-void HistoryRing::append(Direction direction, QByteArrayView text, qint64 msecs, bool cut)
+void HistoryRing::append(Direction direction, QByteArrayView text, qint64 msecs, bool cut, int client)
 {
     const qsizetype length = std::min(text.size(), m_maxBytes);
     if (m_count == m_maxEntries)
@@ -72,7 +72,8 @@ void HistoryRing::append(Direction direction, QByteArrayView text, qint64 msecs,
     // that runs past the ring's end goes on into the spare stretch behind it.
     if (length > 0)
         std::memcpy(m_bytes.get() + m_write, text.data(), size_t(length));
-    slot(m_count) = {msecs, qint32(m_write), qint32(length), direction, cut || length < text.size()};
+    slot(m_count) = {msecs, qint32(m_write), qint32(length), direction, cut || length < text.size(),
+                     quint16(std::clamp(client, 0, 65535))};
     ++m_count;
     m_reach = std::max(m_reach, m_write + length);
     m_write = (m_write + length) % m_capacity;
@@ -93,5 +94,5 @@ HistoryRing::Entry HistoryRing::at(qsizetype index) const
 {
     Q_ASSERT(index >= 0 && index < m_count);
     const Slot &s = slot(index);
-    return {s.msecs, s.direction, QByteArrayView(m_bytes.get() + s.offset, s.length), s.cut};
+    return {s.msecs, s.direction, QByteArrayView(m_bytes.get() + s.offset, s.length), s.cut, s.client};
 }

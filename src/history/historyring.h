@@ -16,13 +16,15 @@
 class HistoryRing
 {
 public:
-    enum class Direction : quint8 { Received, Sent };
+    // Refused: a client's line that was not sent; Note: what became of a client.
+    enum class Direction : quint8 { Received, Sent, Refused, Note };
 
     struct Entry {
         qint64 msecs = 0; // since the epoch
         Direction direction = Direction::Received;
         QByteArrayView text; // valid until the next append or clear
         bool cut = false;    // the line was longer: text is its beginning
+        quint16 client = 0;  // the client of the share it was from or about; 0: the panel
     };
 
     static constexpr qsizetype DefaultEntries = 100'000;
@@ -32,7 +34,8 @@ public:
 
     // A text longer than maxBytes keeps its first maxBytes bytes and is marked cut, as is one
     // that was `cut` before it came.
-    void append(Direction direction, QByteArrayView text, qint64 msecs, bool cut = false);
+    // A client's number above 65535 is kept as 65535.
+    void append(Direction direction, QByteArrayView text, qint64 msecs, bool cut = false, int client = 0);
     void clear();
 
     qsizetype size() const { return m_count; }
@@ -55,6 +58,7 @@ private:
         qint32 length;
         Direction direction;
         bool cut;
+        quint16 client;
     };
 
     Slot &slot(qsizetype index) { return m_slots[(m_first + index) % m_maxEntries]; }

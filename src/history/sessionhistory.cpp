@@ -49,9 +49,9 @@ void SessionHistory::clear()
     emit changed();
 }
 
-void SessionHistory::record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs, bool cut)
+void SessionHistory::record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs, bool cut, int client)
 {
-    m_ring.append(direction, text, msecs, cut);
+    m_ring.append(direction, text, msecs, cut, client);
     if (m_recorder)
         m_recorder->add(m_ring.at(m_ring.size() - 1));
 }
@@ -87,9 +87,24 @@ void SessionHistory::lineReceived(QByteArrayView line, bool cut)
     addValue(line, m_readTime);
 }
 
-void SessionHistory::commandSent(QByteArrayView command)
+void SessionHistory::commandSent(QByteArrayView command, int client)
 {
-    record(HistoryRing::Direction::Sent, command, now());
+    recordNow(HistoryRing::Direction::Sent, command, false, client);
+}
+
+void SessionHistory::commandRefused(int client, QByteArrayView line, bool cut)
+{
+    recordNow(HistoryRing::Direction::Refused, line, cut, client);
+}
+
+void SessionHistory::clientNote(int client, QByteArrayView text)
+{
+    recordNow(HistoryRing::Direction::Note, text, false, client);
+}
+
+void SessionHistory::recordNow(HistoryRing::Direction direction, QByteArrayView text, bool cut, int client)
+{
+    record(direction, text, now(), cut, client);
     if (m_recorder)
         m_recorder->flush();
     emit changed();

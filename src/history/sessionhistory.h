@@ -37,15 +37,21 @@ public:
     void clear();
 
     void lineReceived(QByteArrayView line, bool cut) override;
-    void commandSent(QByteArrayView command) override;
+    void commandSent(QByteArrayView command, int client) override;
     void receiveDone() override;
+
+    // A client's line that was not sent (`cut`: it was too long, and this is its beginning),
+    // and what became of a client, kept with the time they happened.
+    void commandRefused(int client, QByteArrayView line, bool cut);
+    void clientNote(int client, QByteArrayView text);
 
 signals:
     // New entries, or the history was cleared.
     void changed();
 
 private:
-    void record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs, bool cut = false);
+    void record(HistoryRing::Direction direction, QByteArrayView text, qint64 msecs, bool cut = false, int client = 0);
+    void recordNow(HistoryRing::Direction direction, QByteArrayView text, bool cut, int client);
     void addValue(QByteArrayView line, qint64 msecs);
     qint64 now() const;
 

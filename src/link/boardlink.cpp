@@ -78,10 +78,10 @@ void BoardLink::replyTimeoutExpired()
     emit replyTimedOut();
 }
 
-bool BoardLink::transmit(const QString &command)
+bool BoardLink::transmit(const QString &command, int client)
 {
     m_lastWriter = Writer::Sender;
-    return write(command) == SerialCode::Ok;
+    return write(command, client) == SerialCode::Ok;
 }
 
 int BoardLink::writeDirect(const QString &command)
@@ -90,14 +90,14 @@ int BoardLink::writeDirect(const QString &command)
     return write(command);
 }
 
-int BoardLink::write(const QString &command)
+int BoardLink::write(const QString &command, int client)
 {
     const QByteArray bytes = Protocol::frame(command);
     const int rc = m_serial.output(bytes);
     if (rc != SerialCode::Ok)
         m_assembler.reset(); // a refusal has closed the port, in the middle of a line perhaps
     else if (m_tap)
-        m_tap->commandSent(QByteArrayView(bytes).chopped(1));
+        m_tap->commandSent(QByteArrayView(bytes).chopped(1), client);
     return rc;
 }
 
@@ -126,7 +126,9 @@ void BoardLink::receive()
 {
     if (m_serial.commEvent() != SerialControl::EventReceive)
         return;
-    m_assembler.feed(m_serial.inputAll(), [this](const LineAssembler::Line &line) { handleLine(line); });
+    const QByteArray bytes = m_serial.inputAll();
+    emit bytesReceived(bytes);
+    m_assembler.feed(bytes, [this](const LineAssembler::Line &line) { handleLine(line); });
     if (m_tap)
         m_tap->receiveDone();
 }

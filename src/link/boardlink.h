@@ -43,7 +43,8 @@ public:
     bool isSearching() const { return m_search.isEnabled(); }
 
     // One command and its CR in one write; false when the port is closed or refuses it.
-    bool transmit(const QString &command);
+    // `client` is who asked for it: 0 the panel, above 0 a client of the share.
+    bool transmit(const QString &command, int client = 0);
     // The same for the read-back and polling queries: 0, or the failure code.
     int writeDirect(const QString &command);
     // The pause after a command (see Pacer).
@@ -68,6 +69,8 @@ signals:
     void searchFailed(int code);
     // No reply line came within ReplyTimeout of the search's first step.
     void replyTimedOut();
+    // Every byte read from the port, as it came, before its lines are handled.
+    void bytesReceived(const QByteArray &bytes);
     // One received line, in order.
     void replyReceived(const Protocol::Reply &reply);
     // The open port failed under us (device unplugged); the port is closed.
@@ -77,7 +80,7 @@ signals:
 
 private:
     void receive();
-    int write(const QString &command); // the output code; the tap sees what went out
+    int write(const QString &command, int client = 0); // the output code; the tap sees what went out
     void handleLine(const LineAssembler::Line &line);
 
     SerialControl &m_serial;

@@ -25,8 +25,22 @@ Session::Session(ExecutableIdentity exe, BoardLink &link, Prompts &prompts, QObj
     connect(&m_link, &BoardLink::replyReceived, this, &Session::onReply);
     // The port is closed already: the next command raises the no-response question, and a
     // search still running opens it again.
-    connect(&m_link, &BoardLink::linkLost, this, &Session::showSearchFailure);
+    connect(&m_link, &BoardLink::linkLost, this, [this](int code) {
+        lostBoard();
+        showSearchFailure(code);
+    });
     connect(&m_link, &BoardLink::writeRefused, this, &Session::onWriteRefused);
+}
+
+Session::Busy::~Busy()
+{
+    if (--m_s.m_busy == 0 && !m_s.m_clientCommands.empty())
+        m_s.postDrain();
+}
+
+void Session::lostBoard()
+{
+    m_boardFound = false;
 }
 
 Session::View Session::view() const
@@ -43,6 +57,7 @@ void Session::start()
 // Every caller has the port closed, so that the settings can set the port number.
 void Session::startConnection()
 {
+    lostBoard();
     loadSettings();
     setStatus(QStringLiteral("wait..."), StatusKind::Waiting);
     m_link.startSearch();
@@ -102,6 +117,7 @@ bool Session::applySettings()
 bool Session::saveSettings(const SettingsForm &form)
 {
     m_link.close();
+    lostBoard();
 
     const auto refuse = [this](const QString &why) {
         m_prompts.saveRefused(why);
@@ -221,6 +237,9 @@ void Session::onReply(const Protocol::Reply &reply)
         }
         m_state.queryStep = 0;
         m_readback.setEnabled(true);
+        m_boardFound = true;
+        if (!m_clientCommands.empty())
+            postDrain();
     }
     if (reply.failed) {
         text = QStringLiteral("???");
@@ -245,9 +264,58 @@ void Session::sendCommand(const QString &command)
     // and asks nothing more.
     if (m_exiting)
         return;
+    const Busy busy(*this);
     if (!m_link.transmit(command))
         transmissionFailed();
     m_link.pause();
+}
+
+void Session::clientLine(int client, const QByteArray &line, bool cut)
+{
+    int &waiting = m_waiting[client];
+    if (cut || !m_boardFound || m_exiting || waiting >= ClientLinesWaiting) {
+        if (waiting == 0)
+            m_waiting.remove(client);
+        return emit clientCommandRefused(client, line, cut);
+    }
+    ++waiting;
+    m_clientCommands.push_back({client, line});
+    if (m_busy == 0)
+        postDrain();
+}
+
+// Run from the event loop, so that the client's read is over before its command is sent.
+void Session::postDrain()
+{
+    if (m_drainPosted)
+        return;
+    m_drainPosted = true;
+    QMetaObject::invokeMethod(this, [this] {
+        m_drainPosted = false;
+        drainClientCommands();
+    }, Qt::QueuedConnection);
+}
+
+void Session::drainClientCommands()
+{
+    if (m_draining || m_busy > 0)
+        return;
+    m_draining = true;
+    while (!m_clientCommands.empty() && m_busy == 0) {
+        const ClientCommand c = std::move(m_clientCommands.front());
+        m_clientCommands.pop_front();
+        if (--m_waiting[c.client] <= 0)
+            m_waiting.remove(c.client);
+        if (!m_boardFound || m_exiting) {
+            emit clientCommandRefused(c.client, c.line, false);
+            continue;
+        }
+        const Busy busy(*this);
+        if (!m_link.transmit(QString::fromLatin1(c.line), c.client))
+            transmissionFailed();
+        m_link.pause();
+    }
+    m_draining = false;
 }
 
 // A command did not reach the board, now or when the device refused it later. Never a
@@ -269,6 +337,7 @@ void Session::transmissionFailed()
 // The search, the read-back and the polling report a later refusal on the status line.
 void Session::onWriteRefused(BoardLink::Writer writer)
 {
+    lostBoard();
     if (writer == BoardLink::Writer::Sender)
         transmissionFailed();
     else
@@ -286,6 +355,7 @@ void Session::writeQuery(const QString &command)
 
 void Session::readbackStep()
 {
+    const Busy busy(*this);
     if (m_state.queryStep < 32767)
         ++m_state.queryStep;
     // The step is read afresh after each pause: an identification inside one starts over.
@@ -306,6 +376,7 @@ void Session::readbackStep()
 
 void Session::pollTick()
 {
+    const Busy busy(*this);
     setStatusText(QStringLiteral("STime:") + QString::number(m_state.sTime) + QStringLiteral(" STimer:")
                   + QString::number(m_state.sampleTicks));
     if (m_state.sampleTicks < 32767)
@@ -362,6 +433,7 @@ bool Session::confirmExit()
     if (answer != Prompts::Answer::Yes)
         return false;
     m_exiting = true;
+    lostBoard();
     m_link.shutDown();
     m_readback.setEnabled(false);
     m_sample.setEnabled(false);

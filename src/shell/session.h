@@ -8,8 +8,12 @@
 #include <QObject>
 #include <QString>
 
+#include <QByteArray>
+#include <QHash>
+
 #include <array>
 #include <chrono>
+#include <deque>
 
 class Prompts;
 
@@ -26,6 +30,7 @@ public:
     static const QString Banner;
     static const QString DevPassPlaceholder;
     static const QString DefaultName; // the board's expected name until the settings give one
+    static constexpr int ClientLinesWaiting = 64; // per client of the share
 
     enum class StatusKind { Waiting, Reply, Found, Error };
     enum class View { Main, Settings, Help };
@@ -63,6 +68,9 @@ public:
     View view() const;
     bool isInputHeld() const { return m_inputHeld; }
     bool isFrequencyUnlocked() const { return m_frequency.isUnlocked(); }
+    // The board has identified itself and the link has not failed since.
+    bool isBoardFound() const { return m_boardFound; }
+    qsizetype clientLinesWaiting() const { return qsizetype(m_clientCommands.size()); }
     QString statusText() const { return m_statusText; }
     const PanelTimer &readbackTimer() const { return m_readback; }
     const PanelTimer &sampleTimer() const { return m_sample; }
@@ -84,6 +92,14 @@ public slots:
     // One command as the operator's controls send it: one write, then the pause.
     void sendCommand(const QString &command);
 
+    // A line from client `client` of the share. It is sent as a command of its own, as the
+    // operator's are, once the command path is free: no other command and no read-back or
+    // polling step under way. Lines go in the order they came, whichever client sent them. A
+    // line is refused (clientCommandRefused) when it was cut, while the board is not found,
+    // and beyond ClientLinesWaiting of one client waiting; one still waiting when the board
+    // is lost is refused then.
+    void clientLine(int client, const QByteArray &line, bool cut);
+
     // What the timers run on each tick: the next read-back query, and the polling count.
     void readbackStep();
     void pollTick();
@@ -101,6 +117,8 @@ signals:
     void frequencyLockChanged(bool unlocked);
     // A reply line has been handled and shown.
     void replyHandled();
+    // A client's line that was not sent.
+    void clientCommandRefused(int client, const QByteArray &line, bool cut);
 
 private:
     void startConnection();
@@ -114,6 +132,26 @@ private:
     void transmissionFailed();
     void writeQuery(const QString &command);
     void holdInput(bool held);
+    void lostBoard();
+    void postDrain();
+    void drainClientCommands();
+
+    // Marks the command path in use for as long as it lives.
+    class Busy
+    {
+    public:
+        explicit Busy(Session &s) : m_s(s) { ++m_s.m_busy; }
+        ~Busy();
+        Busy(const Busy &) = delete;
+        Busy &operator=(const Busy &) = delete;
+
+    private:
+        Session &m_s;
+    };
+    struct ClientCommand {
+        int client;
+        QByteArray line;
+    };
 
     ExecutableIdentity m_exe;
     BoardLink &m_link;
@@ -131,4 +169,10 @@ private:
     bool m_exiting = false; // the operator confirmed the close
     PanelTimer m_readback;
     PanelTimer m_sample;
+    bool m_boardFound = false;
+    int m_busy = 0;         // commands and read-back or polling steps under way, nested
+    bool m_draining = false;
+    bool m_drainPosted = false;
+    std::deque<ClientCommand> m_clientCommands;
+    QHash<int, int> m_waiting; // lines waiting, by client
 };

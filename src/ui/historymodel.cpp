@@ -1,5 +1,6 @@
 #include "historymodel.h"
 
+#include "history/csvformat.h"
 #include "history/historyring.h"
 #include "link/eightbittext.h"
 
@@ -74,7 +75,10 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case TimeColumn: return QDateTime::fromMSecsSinceEpoch(e.msecs).toString(QStringLiteral("HH:mm:ss.zzz"));
-        case DirectionColumn: return sent ? tr("sent") : e.cut ? tr("received (cut)") : tr("received");
+        case DirectionColumn:
+            if (e.client != 0)
+                return QString::fromLatin1(CsvFormat::direction(e));
+            return sent ? tr("sent") : e.cut ? tr("received (cut)") : tr("received");
         case TextColumn: return visibleText(e.text);
         }
         break;

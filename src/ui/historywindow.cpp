@@ -72,8 +72,14 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     auto *copyKey = new QShortcut(QKeySequence::Copy, m_table, nullptr, nullptr, Qt::WidgetShortcut);
     connect(copyKey, &QShortcut::activated, this, &HistoryWindow::copySelection);
 
+    m_sharing = new QLabel;
+    m_sharing->setObjectName(QStringLiteral("historySharing"));
+    m_sharing->setTextFormat(Qt::PlainText);
+    m_sharing->hide();
+
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_count, 1);
+    buttons->addWidget(m_sharing);
     buttons->addWidget(copy);
     buttons->addWidget(clear);
     buttons->addWidget(save);
@@ -197,6 +203,18 @@ void HistoryWindow::updateCount()
     const HistoryRing &ring = m_history.ring();
     m_count->setText(tr("%1 lines kept (at most %2)")
                          .arg(QLocale().toString(qlonglong(ring.size())), QLocale().toString(qlonglong(ring.maxEntries()))));
+}
+
+void HistoryWindow::showSharing(const QString &where, int clients)
+{
+    m_sharing->setText(clients == 1 ? tr("shared on %1: 1 client").arg(where)
+                                    : tr("shared on %1: %2 clients").arg(where).arg(clients));
+    m_sharing->show();
+}
+
+QString HistoryWindow::sharingText() const
+{
+    return m_sharing->isHidden() ? QString() : m_sharing->text();
 }
 
 void HistoryWindow::refreshTrend()

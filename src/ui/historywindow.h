@@ -49,6 +49,10 @@ public:
     // What the table and the trend show, brought up to date now.
     void showPending() { m_throttle.request(0), m_throttle.showPending(); }
 
+    // The bottom line's note of the board being shared at `where` with `clients` clients.
+    void showSharing(const QString &where, int clients);
+    QString sharingText() const;
+
     // The selected rows as CSV rows, oldest first.
     QByteArray selectedRows() const;
     bool saveAs(const QString &path);
@@ -70,6 +74,7 @@ private:
     QTableView *m_table = nullptr;
     TrendView *m_trend = nullptr;
     QLabel *m_count = nullptr;
+    QLabel *m_sharing = nullptr;
     ShowThrottle m_throttle;
     quint64 m_requestedEnd = 0;
     quint64 m_trendShown = ~quint64(0); // the trend generation on screen

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QProcess>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -85,6 +86,8 @@ private slots:
     void vanishedBoardThenBack();
     void twoCopiesServeTwoBoards();
     void numbersOnTheDesktopsLocale();
+    void scriptBesideThePanel_data();
+    void scriptBesideThePanel();
 };
 
 void TestEndToEnd::findsBoardReadsBackAndOperates()
@@ -280,6 +283,48 @@ void TestEndToEnd::numbersOnTheDesktopsLocale()
     b.ui().cmdSend1[2]->click();
     QTRY_COMPARE(b.ui().lblDis1[2]->text(), u"100"_s);
     QCOMPARE(b.board->commands().mid(4), (QStringList{u"SV11=2"_s, u"SV21=100"_s}));
+}
+
+void TestEndToEnd::scriptBesideThePanel_data()
+{
+    QTest::addColumn<bool>("pty");
+    QTest::newRow("serial_for_url('socket://127.0.0.1:PORT')") << false;
+    QTest::newRow("serial.Serial(PATH) on the pseudo-terminal") << true;
+}
+
+// The README's duty sweep (tools/sweep.py, on Debian's python3-serial) with short steps, while
+// the panel goes on reading back, polling and keeping the history.
+void TestEndToEnd::scriptBesideThePanel()
+{
+    QFETCH(bool, pty);
+    Bench b({}, "1,\"9600\",\"-\",1,\"ORVIX7\"\r\n\"a\",\"b\"\r\n"_ba);
+    Share &share = b.program->startSharing();
+    const QString path = b.dir.filePath(u"board"_s);
+    QVERIFY(pty ? share.openPty(path, nullptr) : share.listen(0, nullptr));
+    QTRY_COMPARE_WITH_TIMEOUT(b.status(), u"Found: ORVIX7"_s, SearchTimeout);
+
+    QProcess script;
+    script.start(qEnvironmentVariable("PWM_PYTHON"),
+                 {qEnvironmentVariable("PWM_SWEEP"), pty ? path : u"socket://127.0.0.1:%1"_s.arg(share.port()),
+                  u"--step"_s, u"0.1"_s});
+    QTRY_VERIFY_WITH_TIMEOUT(script.state() == QProcess::NotRunning, 60000);
+    QCOMPARE(script.exitCode(), 0);
+    // Each reading is the virtual board's process value: half the duty, plus a ripple under 0.5.
+    const QList<QByteArray> readings = script.readAllStandardOutput().trimmed().split('\n');
+    QStringList settings;
+    for (const QByteArray &r : readings)
+        settings << u"SV11=%1"_s.arg(int(r.split('=').value(1).toDouble() * 2) / 10 * 10);
+    QCOMPARE(b.board->commands().filter(u"SV11="_s), settings);
+    QCOMPARE(settings, (QStringList{u"SV11=0"_s, u"SV11=10"_s, u"SV11=20"_s, u"SV11=30"_s, u"SV11=40"_s, u"SV11=50"_s,
+                                    u"SV11=60"_s, u"SV11=70"_s, u"SV11=80"_s, u"SV11=90"_s, u"SV11=100"_s}));
+    QCOMPARE(b.ui().lblDis1[1]->text(), u"100"_s);
+    qsizetype clients = 0;
+    for (qsizetype i = 0; i < b.program->history.ring().size(); ++i)
+        clients += b.program->history.ring().at(i).client == 1;
+    QCOMPARE(clients, 22); // eleven settings, eleven queries
+    const QString where = pty ? path : u"127.0.0.1:%1"_s.arg(share.port());
+    QVERIFY2(b.program->showHistory().sharingText().startsWith(u"shared on "_s + where),
+             qPrintable(b.program->showHistory().sharingText()));
 }
 
 QTEST_MAIN(TestEndToEnd)

@@ -385,9 +385,16 @@ void TestHistory::hostileTextComesBackFromCsv()
     HistoryRing ring;
     ring.append(HistoryRing::Direction::Received, line, 1'700'000'000'123);
     ring.append(HistoryRing::Direction::Sent, "PV01?", 1'700'000'000'124);
+    // A client's lines and notes keep the four columns; the direction says whose they are.
+    ring.append(HistoryRing::Direction::Sent, line, 1'700'000'000'125, false, 3);
+    ring.append(HistoryRing::Direction::Refused, line, 1'700'000'000'126, true, 3);
+    ring.append(HistoryRing::Direction::Note, "dropped", 1'700'000'000'127, false, 70000);
     const QByteArray csv = CsvFormat::header() + CsvFormat::rows(ring, 0, ring.size());
     const QList<QStringList> rows = readCsv(csv);
-    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows.size(), 6);
+    QCOMPARE(rows[3].mid(1), (QStringList{u"sent (client 3)"_s, read, rows[1][3]}));
+    QCOMPARE(rows[4].mid(1), (QStringList{u"refused (client 3; cut)"_s, read, rows[1][3]}));
+    QCOMPARE(rows[5].mid(1), (QStringList{u"note (client 65535)"_s, u"dropped"_s, rows[1][3]}));
     QCOMPARE(rows[0], (QStringList{u"time"_s, u"direction"_s, u"text"_s, u"utc_offset"_s}));
     QCOMPARE(rows[1].size(), 4);
     QCOMPARE(rows[1][1], u"received"_s);

@@ -1,4 +1,5 @@
-// The program's command line: only --record FILE and --help; anything else is refused.
+// The program's command line: --record FILE, --share tcp:PORT and pty:PATH, and --help;
+// anything else is refused.
 #include "shell/commandline.h"
 
 #include <QTest>
@@ -11,6 +12,8 @@ class TestCommandLine : public QObject
 private slots:
     void parses_data();
     void parses();
+    void parsesShare_data();
+    void parsesShare();
 };
 
 void TestCommandLine::parses_data()
@@ -46,6 +49,43 @@ void TestCommandLine::parses()
     QCOMPARE(line.recordPath, record);
     QCOMPARE(line.help, help);
     QCOMPARE(!line.error.isEmpty(), refused);
+}
+
+void TestCommandLine::parsesShare_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("share"); // "tcp:PORT pty:PATH" as understood; empty: refused
+    QTest::newRow("tcp:PORT") << QStringList{u"--share"_s, u"tcp:5000"_s} << u"tcp:5000"_s;
+    QTest::newRow("=tcp:0, any free port") << QStringList{u"--share=tcp:0"_s} << u"tcp:0"_s;
+    QTest::newRow("tcp:65536") << QStringList{u"--share"_s, u"tcp:65536"_s} << QString();
+    QTest::newRow("tcp: without a port") << QStringList{u"--share"_s, u"tcp:"_s} << QString();
+    QTest::newRow("tcp:-1") << QStringList{u"--share"_s, u"tcp:-1"_s} << QString();
+    QTest::newRow("tcp: an address") << QStringList{u"--share"_s, u"tcp:0.0.0.0:5000"_s} << QString();
+    QTest::newRow("tcp: twice") << QStringList{u"--share=tcp:1"_s, u"--share=tcp:2"_s} << QString();
+    QTest::newRow("something else") << QStringList{u"--share"_s, u"udp:5000"_s} << QString();
+#ifdef Q_OS_LINUX
+    QTest::newRow("pty:PATH and tcp:PORT") << QStringList{u"--share"_s, u"pty:/tmp/my board"_s, u"--share=tcp:0"_s} << u"tcp:0 pty:/tmp/my board"_s;
+    QTest::newRow("pty: without a path") << QStringList{u"--share"_s, u"pty:"_s} << QString();
+#else
+    QTest::newRow("no pty: on Windows") << QStringList{u"--share"_s, u"pty:/tmp/board"_s} << QString();
+#endif
+}
+
+void TestCommandLine::parsesShare()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, share);
+    const CommandLine line = CommandLine::parse(QStringList{u"pwmpanel"_s, u"--record=r.csv"_s} + arguments);
+    QCOMPARE(line.error.isEmpty(), !share.isEmpty());
+    if (share.isEmpty())
+        return;
+    QStringList asked;
+    if (line.sharePort >= 0)
+        asked << u"tcp:"_s + QString::number(line.sharePort);
+    if (!line.sharePty.isEmpty())
+        asked << u"pty:"_s + line.sharePty;
+    QCOMPARE(asked.join(u' '), share);
+    QCOMPARE(line.recordPath, u"r.csv"_s);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

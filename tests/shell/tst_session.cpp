@@ -75,6 +75,10 @@ private slots:
     void clickInsideAnotherCommandsPause();
     void saveInsideCommandPause();
     void closeConfirmedInsideCommandPause();
+
+    // Lines from clients of the share.
+    void clientLinesTakeTheCommandPath_data();
+    void clientLinesTakeTheCommandPath();
 };
 
 void TestSession::startsWaitingWithDefaults()
@@ -607,6 +611,7 @@ void TestSession::refusedWriteIsAnsweredByItsWriter_data()
     for (const bool later : {false, true}) {
         const char *when = later ? "later" : "at once";
         QTest::addRow("operator command, %s", when) << u"command"_s << later << true;
+        QTest::addRow("client's command, %s", when) << u"client"_s << later << true;
         QTest::addRow("search, %s", when) << u"search"_s << later << false;
         QTest::addRow("read-back, %s", when) << u"read-back"_s << later << false;
     }
@@ -626,6 +631,8 @@ void TestSession::refusedWriteIsAnsweredByItsWriter()
 
     if (writer == u"command")
         p.s().sendCommand(u"SV11=3"_s);
+    else if (writer == u"client")
+        p.s().clientLine(1, "SV11=3", false), QCoreApplication::sendPostedEvents();
     else if (writer == u"search")
         p.link.searchStep();
     else
@@ -755,6 +762,59 @@ void TestSession::closeConfirmedInsideCommandPause()
     QCOMPARE(p.prompts.noResponseCount, 0);
     QVERIFY(!p.serial.portOpen());
     QVERIFY(!p.link.isSearching());
+}
+
+// A client's line goes out as the operator's commands do, one write and the pause, once no
+// command and no read-back or polling step is under way, in the order lines came.
+void TestSession::clientLinesTakeTheCommandPath_data()
+{
+    QTest::addColumn<QString>("row");
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<QStringList>("refused"); // "client:line"
+    QTest::newRow("clients interleaved in arrival order") << u"interleaved"_s
+        << QStringList{u"SV11=1\r"_s, u"SV21=2\r"_s, u"SV11=3\r"_s} << QStringList{};
+    QTest::newRow("after the read-back step, not inside it") << u"read-back"_s
+        << QStringList{u"SV01?\r"_s, u"SV11=42\r"_s} << QStringList{};
+    QTest::newRow("after the operator's preset, not between its commands") << u"preset"_s
+        << QStringList{u"SV11=50\r"_s, u"PV01?\r"_s, u"SV11=42\r"_s} << QStringList{};
+    QTest::newRow("waiting when the board is lost: refused") << u"lost"_s << QStringList{} << QStringList{u"1:SV11=42"_s};
+}
+
+void TestSession::clientLinesTakeTheCommandPath()
+{
+    QFETCH(QString, row);
+    QFETCH(QStringList, writes);
+    QFETCH(QStringList, refused);
+    SessionFixture p;
+    p.identify();
+    QStringList seenRefused;
+    connect(p.session.get(), &Session::clientCommandRefused, this,
+            [&](int client, const QByteArray &line) { seenRefused << QString::number(client) + u':' + QString::fromLatin1(line); });
+    // A line, and the event loop running, inside the next pause: it waits for the pause to end.
+    const auto insideThePause = [&] {
+        p.pacer.actions << [&, before = p.serial.written.size() + 1] {
+            p.s().clientLine(1, "SV11=42", false), QCoreApplication::sendPostedEvents();
+            QCOMPARE(p.serial.written.size(), before);
+        };
+    };
+    if (row == u"interleaved") {
+        p.s().clientLine(1, "SV11=1", false);
+        p.s().clientLine(2, "SV21=2", false);
+        p.s().clientLine(1, "SV11=3", false);
+    } else if (row == u"read-back") {
+        insideThePause();
+        p.s().readbackStep();
+    } else if (row == u"preset") {
+        insideThePause();
+        p.s().pressPreset(1, 50);
+    } else if (row == u"lost") {
+        p.s().clientLine(1, "SV11=42", false);
+        p.serial.loseLink();
+    }
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(p.serial.writtenText(), writes);
+    QCOMPARE(p.pacer.pauses, writes.size());
+    QCOMPARE(seenRefused, refused);
 }
 
 int main(int argc, char *argv[])

@@ -236,7 +236,7 @@ void HistoryWindow::buildTrendControls(QWidget *row)
     m_span = new QComboBox;
     m_span->setObjectName(QStringLiteral("trendSpan"));
     m_span->setAccessibleName(tr("Time span of the trend"));
-    m_span->addItems({tr("1 min"), tr("10 min"), tr("1 h"), tr("All kept")});
+    m_span->addItems({tr("1 min"), tr("10 min"), tr("1 h"), tr("all kept")});
     m_span->setCurrentIndex(m_timeline.span());
     m_follow = new QPushButton;
     m_follow->setObjectName(QStringLiteral("trendFollow"));
@@ -247,13 +247,13 @@ void HistoryWindow::buildTrendControls(QWidget *row)
     m_axisMode = new QComboBox;
     m_axisMode->setObjectName(QStringLiteral("trendAxis"));
     m_axisMode->setAccessibleName(tr("Value axis"));
-    m_axisMode->addItems({tr("Axis fitted"), tr("Axis fixed")});
+    m_axisMode->addItems({tr("fitted"), tr("fixed")});
     m_low = new QLineEdit;
     m_low->setObjectName(QStringLiteral("trendLow"));
     m_high = new QLineEdit;
     m_high->setObjectName(QStringLiteral("trendHigh"));
     for (QLineEdit *edit : {m_low, m_high}) {
-        edit->setEnabled(false);
+        edit->hide(); // until the axis is fixed
         edit->setMaximumWidth(fontMetrics().horizontalAdvance(QStringLiteral("-000000.0")) + 12);
     }
     m_low->setPlaceholderText(tr("lowest"));
@@ -268,12 +268,19 @@ void HistoryWindow::buildTrendControls(QWidget *row)
     auto *saveImage = new QPushButton(tr("Save &image..."));
     saveImage->setObjectName(QStringLiteral("trendSaveImage"));
 
+    auto *spanLabel = new QLabel(tr("Sho&w"));
+    spanLabel->setBuddy(m_span);
+    auto *axisLabel = new QLabel(tr("&Axis"));
+    axisLabel->setBuddy(m_axisMode);
+
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(spanLabel);
     layout->addWidget(m_span);
     layout->addWidget(m_follow);
     layout->addWidget(m_viewState, 1);
     layout->addWidget(m_axisRefusal, 1);
+    layout->addWidget(axisLabel);
     layout->addWidget(m_axisMode);
     layout->addWidget(m_low);
     layout->addWidget(m_high);
@@ -291,7 +298,7 @@ void HistoryWindow::buildTrendControls(QWidget *row)
         viewChanged();
     });
     connect(m_axisMode, &QComboBox::currentIndexChanged, this, [this](int fixed) {
-        m_low->setEnabled(fixed), m_high->setEnabled(fixed);
+        m_low->setVisible(fixed), m_high->setVisible(fixed);
         if (fixed && m_low->text().isEmpty() && m_high->text().isEmpty()) { // from the axis as fitted
             m_low->setText(QLocale().toString(m_trend->plot().low, 'g', 6));
             m_high->setText(QLocale().toString(m_trend->plot().high, 'g', 6));

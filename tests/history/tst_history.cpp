@@ -396,8 +396,6 @@ void TestHistory::trendShowsTheTimeChosen_data()
     QTest::newRow("ten minutes") << span(T::TenMinutes) << Kept << 6600LL << 7200LL << true;
     QTest::newRow("all kept") << span(T::AllKept) << Kept << 0LL << 7200LL << true;
     QTest::newRow("all of 10 s kept: still a minute across") << span(T::AllKept) << 10'000LL << -50LL << 10LL << true;
-    QTest::newRow("an hour of 10 min kept: what is kept") << Moves([](T &) {}) << 600'000LL << 0LL << 600LL << true;
-    QTest::newRow("following moves on with what is kept") << Moves([](T &) {}) << Kept + 60'000 << 3660LL << 7260LL << true;
     QTest::newRow("paused, stands still while more is kept")
         << Moves([](T &t) { t.pause(0, Kept); }) << Kept + 60'000 << 3600LL << 7200LL << false;
     QTest::newRow("following again: at the latest")
@@ -410,14 +408,10 @@ void TestHistory::trendShowsTheTimeChosen_data()
         << Moves([](T &t) { t.scroll(-100 * Kept, 0, Kept); }) << Kept << 0LL << 3600LL << false;
     QTest::newRow("scrolled past the latest: at the latest")
         << Moves([](T &t) { t.scroll(-600'000, 0, Kept), t.scroll(Kept, 0, Kept); }) << Kept << 3600LL << 7200LL << false;
-    QTest::newRow("scrolled to a time")
-        << Moves([](T &t) { t.scrollTo(1'000'000, 0, Kept); }) << Kept << 1000LL << 4600LL << false;
     QTest::newRow("zoomed in around the middle")
         << Moves([](T &t) { t.zoom(0.5, 5'400'000, 0, Kept); }) << Kept << 4500LL << 6300LL << false;
     QTest::newRow("zoomed in around the right edge")
         << Moves([](T &t) { t.zoom(0.5, Kept, 0, Kept); }) << Kept << 5400LL << 7200LL << false;
-    QTest::newRow("zoomed in twice around a quarter")
-        << Moves([](T &t) { t.zoom(0.5, 4'500'000, 0, Kept), t.zoom(0.2, 4'500'000, 0, Kept); }) << Kept << 4410LL << 4770LL << false;
     QTest::newRow("zoomed in no further than five seconds")
         << Moves([](T &t) { t.setSpan(T::OneMinute), t.zoom(1e-6, Kept - 36'000, 0, Kept); }) << Kept << 7162LL << 7167LL << false;
     QTest::newRow("zoomed out no wider than what is kept")
@@ -425,8 +419,6 @@ void TestHistory::trendShowsTheTimeChosen_data()
     QTest::newRow("zoomed to 10 s, scrolled along")
         << Moves([](T &t) { t.setSpan(T::OneMinute), t.zoom(10.0 / 60, Kept, 0, Kept), t.scroll(-5'000, 0, Kept); })
         << Kept << 7185LL << 7195LL << false;
-    QTest::newRow("a time shown is not scrolled to")
-        << Moves([](T &t) { t.reveal(5'000'000, 0, Kept); }) << Kept << 3600LL << 7200LL << true;
     QTest::newRow("a time before what is shown is scrolled in")
         << Moves([](T &t) { t.reveal(1'000'000, 0, Kept); }) << Kept << 1000LL << 4600LL << false;
 }
@@ -517,7 +509,6 @@ void TestHistory::trendAxisIsFixedOnlyToARange_data()
     QTest::newRow("a word") << u"0"_s << u"high"_s << numbers;
     QTest::newRow("infinite") << u"0"_s << u"inf"_s << numbers;
     QTest::newRow("equal") << u"5"_s << u"5"_s << below;
-    QTest::newRow("the wrong way round") << u"10"_s << u"-10"_s << below;
 }
 
 void TestHistory::trendAxisIsFixedOnlyToARange()

@@ -5,7 +5,6 @@
 #include <QDateTime>
 #include <QSaveFile>
 
-#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -43,11 +42,6 @@ unsigned kindsOf(QByteArrayView bytes)
     for (const char c : bytes)
         kinds |= Kinds[uchar(c)];
     return kinds;
-}
-
-bool plain(QByteArrayView bytes)
-{
-    return kindsOf(bytes) == AsItIs;
 }
 
 char *put(char *at, QByteArrayView bytes)
@@ -108,24 +102,30 @@ void CsvFormat::appendRow(QByteArray &out, const HistoryRing::Entry &entry)
     const QByteArrayView direction = entry.direction == HistoryRing::Direction::Sent ? QByteArrayView(",sent,")
                                      : entry.cut ? QByteArrayView(",received (cut),")
                                                  : QByteArrayView(",received,");
-    if (!plain(entry.text)) {
+    const unsigned kinds = kindsOf(entry.text);
+    const bool quoted = kinds & Quoted;
+    if ((kinds & Wide) || (quoted && entry.text.contains('"'))) {
         appendLocalTime(out, entry.msecs);
         out.append(direction);
         appendText(out, entry.text);
         out.append(',').append(m_offsetText).append("\r\n", 2); // of the second appendLocalTime saw
         return;
     }
-    // A text as it is, as most lines are: the row written in one piece.
+    // ASCII with no quote to double, as most lines are: the row written in one piece.
     const qint64 second = seeSecond(entry.msecs);
     const int ms = int(entry.msecs - second * 1000);
     const char fraction[] = {'.', char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10)};
     const qsizetype at = out.size();
-    out.resize(at + m_secondText.size() + qsizetype(sizeof fraction) + direction.size() + entry.text.size() + 1
-               + m_offsetText.size() + 2);
+    out.resize(at + m_secondText.size() + qsizetype(sizeof fraction) + direction.size() + entry.text.size()
+               + (quoted ? 2 : 0) + 1 + m_offsetText.size() + 2);
     char *p = put(out.data() + at, m_secondText);
     p = put(p, QByteArrayView(fraction, sizeof fraction));
     p = put(p, direction);
+    if (quoted)
+        *p++ = '"';
     p = put(p, entry.text);
+    if (quoted)
+        *p++ = '"';
     *p++ = ',';
     p = put(p, m_offsetText);
     put(p, "\r\n");

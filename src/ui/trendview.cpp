@@ -164,7 +164,9 @@ void TrendView::paintEvent(QPaintEvent *)
             p.setPen(palette().color(QPalette::Text));
             const QString text = QDateTime::fromMSecsSinceEpoch(t).toString(QStringLiteral("HH:mm:ss"));
             const int w = fm.horizontalAdvance(text);
-            p.drawText(QRectF(x - w / 2.0 - 2, plot.bottom() + 4, w + 4, line), Qt::AlignCenter, text);
+            // Centred under its tick, but whole within the widget.
+            const double left = std::clamp(x - w / 2.0 - 2, 0.0, std::max(0.0, double(width() - w - 4)));
+            p.drawText(QRectF(left, plot.bottom() + 4, w + 4, line), Qt::AlignCenter, text);
         }
     }
     p.setPen(palette().color(QPalette::Mid));

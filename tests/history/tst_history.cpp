@@ -393,7 +393,6 @@ void TestHistory::trendShowsTheTimeChosen_data()
     const auto span = [](T::Span s) { return Moves([=](T &t) { t.setSpan(s); }); };
     QTest::newRow("an hour, as it starts") << Moves([](T &) {}) << Kept << 3600LL << 7200LL << true;
     QTest::newRow("a minute") << span(T::OneMinute) << Kept << 7140LL << 7200LL << true;
-    QTest::newRow("ten minutes") << span(T::TenMinutes) << Kept << 6600LL << 7200LL << true;
     QTest::newRow("all kept") << span(T::AllKept) << Kept << 0LL << 7200LL << true;
     QTest::newRow("all of 10 s kept: still a minute across") << span(T::AllKept) << 10'000LL << -50LL << 10LL << true;
     QTest::newRow("paused, stands still while more is kept")
@@ -406,12 +405,8 @@ void TestHistory::trendShowsTheTimeChosen_data()
         << Moves([](T &t) { t.scroll(-60'000, 0, Kept); }) << Kept + 60'000 << 3540LL << 7140LL << false;
     QTest::newRow("scrolled past the oldest: at the oldest")
         << Moves([](T &t) { t.scroll(-100 * Kept, 0, Kept); }) << Kept << 0LL << 3600LL << false;
-    QTest::newRow("scrolled past the latest: at the latest")
-        << Moves([](T &t) { t.scroll(-600'000, 0, Kept), t.scroll(Kept, 0, Kept); }) << Kept << 3600LL << 7200LL << false;
     QTest::newRow("zoomed in around the middle")
         << Moves([](T &t) { t.zoom(0.5, 5'400'000, 0, Kept); }) << Kept << 4500LL << 6300LL << false;
-    QTest::newRow("zoomed in around the right edge")
-        << Moves([](T &t) { t.zoom(0.5, Kept, 0, Kept); }) << Kept << 5400LL << 7200LL << false;
     QTest::newRow("zoomed in no further than five seconds")
         << Moves([](T &t) { t.setSpan(T::OneMinute), t.zoom(1e-6, Kept - 36'000, 0, Kept); }) << Kept << 7162LL << 7167LL << false;
     QTest::newRow("zoomed out no wider than what is kept")
@@ -533,7 +528,6 @@ void TestHistory::trendReadsTheValueAtATime_data()
     QTest::addColumn<qint64>("previous");
 
     QTest::newRow("before the first value") << 0LL << u"PV01 10, SV11 -"_s << 10'000LL << -1LL;
-    QTest::newRow("at the first value") << 10'000LL << u"PV01 10, SV11 -"_s << 15'000LL << -1LL;
     QTest::newRow("just after the first setting") << 15'001LL << u"PV01 20, SV11 5"_s << 20'000LL << 15'000LL;
     QTest::newRow("exactly between two readings: the earlier") << 15'000LL << u"PV01 10, SV11 5"_s << 20'000LL << 10'000LL;
     QTest::newRow("in a gap, nearer the later") << 36'000LL << u"PV01 30, SV11 5"_s << 40'000LL << 20'000LL;

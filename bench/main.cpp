@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 void usage(std::FILE *to)
 {
-    std::fputs("usage: pwmbench [--quick] [--only startup|idle|highlight|flood|latency|pacing|soak]\n"
+    std::fputs("usage: pwmbench [--quick] [--only startup|idle|highlight|flood|latency|pacing|trend|soak]\n"
                "                [--seconds N] [--rate N] [--warmup N] [--history] [--changes N]\n"
                "  --quick    idle cost over 5 s instead of 30 s, fewer start-ups (smoke run)\n"
                "  --only     run one scenario (for profiling); soak runs only when named\n"
@@ -109,7 +109,7 @@ int main(int argc, char *argv[])
     // Measured in an order that keeps them apart (start-up before this process has a window,
     // memory before the flood has grown the heap, the highlight changes on a panel of their
     // own); shown in the order of the table.
-    Rows startup, idle, highlight, flood, latency, pacing, soak;
+    Rows startup, idle, highlight, flood, latency, pacing, trend, soak;
     if (wanted("startup")) {
         progress("start-up");
         startup = benchStartup(self, quick ? 3 : 7);
@@ -143,6 +143,10 @@ int main(int argc, char *argv[])
         progress("pacing wait");
         pacing = benchPacing(200);
     }
+    if (wanted("trend")) {
+        progress("trend drawing");
+        trend = benchTrend();
+    }
     if (only == QLatin1String("soak")) { // long: only when asked for
         progress(qPrintable(QStringLiteral("soak (%1 s at %2 lines/s%3)")
                                 .arg(soakOptions.seconds)
@@ -156,7 +160,7 @@ int main(int argc, char *argv[])
     }
 
     Rows rows;
-    for (const Rows *part : {&flood, &latency, &pacing, &idle, &highlight, &soak, &startup})
+    for (const Rows *part : {&flood, &latency, &pacing, &trend, &idle, &highlight, &soak, &startup})
         rows.insert(rows.end(), part->begin(), part->end());
     printTable(rows);
     return allMet(rows) ? 0 : 1;

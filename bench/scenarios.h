@@ -44,5 +44,8 @@ Rows benchSoak(BenchPanel &panel, const SoakOptions &options);
 // `changes` frequency highlight changes after a warm-up, each written alone and painted.
 Rows benchHighlight(BenchPanel &panel, int changes);
 
+// The history window's trend drawn from four full series at each span and zoomed to 10 s.
+Rows benchTrend();
+
 // `waits` pacing waits, and a busy processEvents loop of the same length for comparison.
 Rows benchPacing(int waits);

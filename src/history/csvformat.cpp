@@ -5,7 +5,9 @@
 #include <QDateTime>
 #include <QSaveFile>
 
+#include <array>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -17,13 +19,36 @@ void appendEscaped(QByteArray &out, QByteArrayView bytes, bool quoted)
         return;
     }
     qsizetype from = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '"') {
-            out.append(bytes.sliced(from, i + 1 - from)).append('"');
-            from = i + 1;
-        }
-    }
+    for (qsizetype i; (i = bytes.indexOf('"', from)) >= 0; from = i + 1)
+        out.append(bytes.sliced(from, i + 1 - from)).append('"');
     out.append(bytes.sliced(from));
+}
+
+// What a byte asks of a field: quotes around it (a comma, a double quote, CR or LF), or to be
+// written as the character the panel shows for it (above ASCII).
+enum Kind : unsigned char { AsItIs = 0, Quoted = 1, Wide = 2 };
+constexpr auto Kinds = [] {
+    std::array<unsigned char, 256> kinds{};
+    for (int c = 0x80; c < 0x100; ++c)
+        kinds[size_t(c)] = Wide;
+    for (const char c : {',', '"', '\r', '\n'})
+        kinds[uchar(c)] = Quoted;
+    return kinds;
+}();
+
+unsigned kindsOf(QByteArrayView bytes)
+{
+    unsigned kinds = AsItIs;
+    for (const char c : bytes)
+        kinds |= Kinds[uchar(c)];
+    return kinds;
+}
+
+char *put(char *at, QByteArrayView bytes)
+{
+    if (!bytes.isEmpty())
+        std::memcpy(at, bytes.data(), size_t(bytes.size()));
+    return at + bytes.size();
 }
 
 } // namespace
@@ -59,12 +84,9 @@ void CsvFormat::appendLocalTime(QByteArray &out, qint64 msecs)
 
 void CsvFormat::appendText(QByteArray &out, QByteArrayView bytes)
 {
-    bool quoted = false;
-    bool ascii = true;
-    for (const char c : bytes) {
-        quoted |= c == ',' || c == '"' || c == '\r' || c == '\n';
-        ascii &= uchar(c) < 0x80;
-    }
+    const unsigned kinds = kindsOf(bytes);
+    const bool quoted = kinds & Quoted;
+    const bool ascii = !(kinds & Wide);
     if (quoted)
         out.append('"');
     if (ascii)
@@ -90,15 +112,42 @@ QByteArray CsvFormat::direction(const HistoryRing::Entry &entry)
 
 void CsvFormat::appendRow(QByteArray &out, const HistoryRing::Entry &entry)
 {
-    appendLocalTime(out, entry.msecs);
-    if (entry.client == 0)
-        out.append(entry.direction == HistoryRing::Direction::Sent ? QByteArrayView(",sent,")
-                   : entry.cut                                     ? QByteArrayView(",received (cut),")
-                                                                   : QByteArrayView(",received,"));
-    else
-        out.append(',').append(direction(entry)).append(',');
-    appendText(out, entry.text);
-    out.append(',').append(m_offsetText).append("\r\n", 2); // of the second appendLocalTime saw
+    using D = HistoryRing::Direction;
+    // A client's entries (and refusals and notes) name whose they are; the panel's own lines
+    // are the common case and cost no allocation.
+    const bool plain = entry.direction == D::Received || (entry.direction == D::Sent && entry.client == 0);
+    const QByteArray named = plain ? QByteArray() : ',' + direction(entry) + ',';
+    const QByteArrayView dir = !plain                        ? QByteArrayView(named)
+                               : entry.direction == D::Sent ? QByteArrayView(",sent,")
+                               : entry.cut                  ? QByteArrayView(",received (cut),")
+                                                            : QByteArrayView(",received,");
+    const unsigned kinds = kindsOf(entry.text);
+    const bool quoted = kinds & Quoted;
+    if ((kinds & Wide) || (quoted && entry.text.contains('"'))) {
+        appendLocalTime(out, entry.msecs);
+        out.append(dir);
+        appendText(out, entry.text);
+        out.append(',').append(m_offsetText).append("\r\n", 2); // of the second appendLocalTime saw
+        return;
+    }
+    // ASCII with no quote to double, as most lines are: the row written in one piece.
+    const qint64 second = seeSecond(entry.msecs);
+    const int ms = int(entry.msecs - second * 1000);
+    const char fraction[] = {'.', char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10)};
+    const qsizetype at = out.size();
+    out.resize(at + m_secondText.size() + qsizetype(sizeof fraction) + dir.size() + entry.text.size()
+               + (quoted ? 2 : 0) + 1 + m_offsetText.size() + 2);
+    char *p = put(out.data() + at, m_secondText);
+    p = put(p, QByteArrayView(fraction, sizeof fraction));
+    p = put(p, dir);
+    if (quoted)
+        *p++ = '"';
+    p = put(p, entry.text);
+    if (quoted)
+        *p++ = '"';
+    *p++ = ',';
+    p = put(p, m_offsetText);
+    put(p, "\r\n");
 }
 
 QByteArray CsvFormat::rows(const HistoryRing &ring, qsizetype from, qsizetype to)

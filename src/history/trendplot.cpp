@@ -1,5 +1,8 @@
 #include "trendplot.h"
 
+#include <QCoreApplication>
+#include <QLocale>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -79,13 +82,13 @@ void appendThinned(QList<QPointF> &out, const std::vector<Trend::Point> &points,
 // row are each like the next, as polling gives and an operator's clicks hardly do; a reading
 // that came within a steady run (asked for between polls) stays on the line. A run that stays
 // within one column is drawn as marks, and marks are thinned by column as lines are.
-TrendPlot::Lines measured(const Trend &trend, Trend::Series series, qsizetype from, const Columns &columns,
-                          bool markAll)
+TrendPlot::Lines measured(const Trend &trend, Trend::Series series, qsizetype from, qsizetype to,
+                          const Columns &columns, bool markAll)
 {
     TrendPlot::Lines lines;
     std::vector<Trend::Point> points;
-    points.reserve(size_t(trend.size(series) - from));
-    for (qsizetype i = from; i < trend.size(series); ++i)
+    points.reserve(size_t(to - from));
+    for (qsizetype i = from; i < to; ++i)
         points.push_back(trend.at(series, i));
     const size_t count = points.size();
     std::vector<qint64> gap(std::max<size_t>(count, 1)); // gap[k]: before reading k
@@ -131,8 +134,8 @@ TrendPlot::Lines measured(const Trend &trend, Trend::Series series, qsizetype fr
 // A setting as steps, held from the last report before `since` (drawn from `since`) to `until`.
 // Where it changed more than once within a column, the column shows the range it took at the
 // first change, then holds the last value.
-TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, qint64 since, qint64 until,
-                      const Columns &columns)
+TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, qsizetype n, qint64 since,
+                      qint64 until, const Columns &columns)
 {
     TrendPlot::Lines lines;
     QList<QPointF> run;
@@ -141,7 +144,6 @@ TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, 
         if (run.isEmpty() || run.constLast() != p)
             run.append(p);
     };
-    const qsizetype n = trend.size(series);
     if (from > 0)
         stepTo(since, trend.at(series, from - 1).value);
     for (qsizetype i = from; i < n;) {
@@ -173,55 +175,127 @@ TrendPlot::Lines held(const Trend &trend, Trend::Series series, qsizetype from, 
     return lines;
 }
 
+// Each point of `lines` within [low, high], those that were not listed as clipped.
+void clip(TrendPlot::Lines &lines, double low, double high)
+{
+    const auto pin = [&](QPointF &p) {
+        if (p.y() >= low && p.y() <= high)
+            return;
+        p.setY(std::clamp(p.y(), low, high));
+        lines.clipped.append(p);
+    };
+    for (QList<QPointF> &run : lines.runs)
+        for (QPointF &p : run)
+            pin(p);
+    for (QPointF &p : lines.marks)
+        pin(p);
+}
+
 } // namespace
 
-TrendPlot TrendPlot::of(const Trend &trend, qint64 spanMs, int pointsPerSeries, int marksUpTo)
+std::optional<TrendAxis> TrendAxis::fixedFrom(const QString &low, const QString &high, QString *refusal)
 {
-    TrendPlot plot;
-    bool any = false;
-    qint64 latest = 0, earliest = std::numeric_limits<qint64>::max();
+    const auto number = [](const QString &text) -> std::optional<double> {
+        bool ok = false;
+        double v = QLocale().toDouble(text.trimmed(), &ok);
+        if (!ok)
+            v = QLocale::c().toDouble(text.trimmed(), &ok);
+        return ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
+    };
+    const std::optional<double> lo = number(low), hi = number(high);
+    QString why;
+    if (!lo || !hi)
+        why = QCoreApplication::translate("TrendAxis", "The lowest and the highest value must both be numbers.");
+    else if (*lo >= *hi)
+        why = QCoreApplication::translate("TrendAxis", "The lowest value must be below the highest.");
+    if (refusal)
+        *refusal = why;
+    if (!why.isEmpty())
+        return std::nullopt;
+    return TrendAxis{true, *lo, *hi};
+}
+
+QString TrendPlot::shortName(int curve)
+{
+    static const char *const Names[CurveCount] = {"PV01", "PV02", "SV11", "SV21"};
+    return curve >= 0 && curve < CurveCount ? QString::fromLatin1(Names[curve]) : QString();
+}
+
+std::optional<TrendTimeline::Range> TrendPlot::kept(const Trend &trend)
+{
+    std::optional<TrendTimeline::Range> r;
     for (const Trend::Series s : SeriesOf) {
         if (trend.size(s) == 0)
             continue;
-        any = true;
-        latest = std::max(latest, trend.at(s, trend.size(s) - 1).msecs);
-        earliest = std::min(earliest, trend.at(s, 0).msecs);
+        const qint64 first = trend.at(s, 0).msecs, last = trend.at(s, trend.size(s) - 1).msecs;
+        r = r ? TrendTimeline::Range{std::min(r->from, first), std::max(r->to, last)} : TrendTimeline::Range{first, last};
     }
-    if (!any)
+    return r;
+}
+
+TrendPlot TrendPlot::of(const Trend &trend, qint64 spanMs, int pointsPerSeries, int marksUpTo)
+{
+    const std::optional<TrendTimeline::Range> all = kept(trend);
+    View view;
+    if (all) {
+        view.range = {std::max(all->to - spanMs, all->from), all->to};
+        if (view.range.width() < LeastSpanMs)
+            view.range.from = view.range.to - LeastSpanMs;
+    }
+    return of(trend, view, pointsPerSeries, marksUpTo);
+}
+
+TrendPlot TrendPlot::of(const Trend &trend, const View &view, int pointsPerSeries, int marksUpTo)
+{
+    TrendPlot plot;
+    plot.hidden = view.hidden;
+    plot.fixedAxis = view.axis.fixed;
+    const std::optional<TrendTimeline::Range> all = kept(trend);
+    if (!all)
         return plot;
     plot.empty = false;
-    plot.to = latest;
-    plot.from = std::max(latest - spanMs, earliest);
-    if (plot.to - plot.from < LeastSpanMs)
-        plot.from = plot.to - LeastSpanMs;
+    plot.from = view.range.from;
+    plot.to = std::max(view.range.to, view.range.from + 1);
+    // A setting holds up to the latest report, not into a time that has not come.
+    const qint64 until = std::min(plot.to, all->to);
 
     const int columnCount = std::max(1, pointsPerSeries / 2);
     const Columns columns{plot.from, double(plot.to - plot.from) / columnCount, columnCount};
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (int c = 0; c < CurveCount; ++c) {
+        if (view.hidden[size_t(c)])
+            continue;
         const Trend::Series s = SeriesOf[size_t(c)];
         const qsizetype from = firstSince(trend, s, plot.from);
+        const qsizetype to = firstSince(trend, s, plot.to + 1);
         Lines &lines = plot.curves[size_t(c)];
-        lines = heldAt(c) ? held(trend, s, from, plot.from, plot.to, columns)
-                          : measured(trend, s, from, columns, trend.size(s) - from <= marksUpTo);
+        lines = heldAt(c) ? held(trend, s, from, to, plot.from, until, columns)
+                          : measured(trend, s, from, to, columns, to - from <= marksUpTo);
         for (const QList<QPointF> &run : std::as_const(lines.runs))
             for (const QPointF &p : run)
                 lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
         for (const QPointF &p : std::as_const(lines.marks))
             lo = std::min(lo, p.y()), hi = std::max(hi, p.y());
     }
-    if (lo > hi) // reports, but none in the window: nothing to scale to
-        lo = 0, hi = 100;
-    // A flat line sits in the middle of a range that suits its size, whatever its size.
-    const double size = std::max(std::abs(lo), std::abs(hi));
-    if (hi - lo <= size * 1e-6) {
-        const double half = std::max(1.0, size * 0.05);
-        const double mid = (lo + hi) / 2;
-        lo = mid - half, hi = mid + half;
+    if (view.axis.fixed) {
+        plot.low = view.axis.low;
+        plot.high = view.axis.high;
+        for (Lines &lines : plot.curves)
+            clip(lines, plot.low, plot.high);
+    } else {
+        if (lo > hi) // reports, but none in the window: nothing to scale to
+            lo = 0, hi = 100;
+        // A flat line sits in the middle of a range that suits its size, whatever its size.
+        const double size = std::max(std::abs(lo), std::abs(hi));
+        if (hi - lo <= size * 1e-6) {
+            const double half = std::max(1.0, size * 0.05);
+            const double mid = (lo + hi) / 2;
+            lo = mid - half, hi = mid + half;
+        }
+        const double pad = (hi - lo) * 0.05;
+        plot.low = lo - pad;
+        plot.high = hi + pad;
     }
-    const double pad = (hi - lo) * 0.05;
-    plot.low = lo - pad;
-    plot.high = hi + pad;
     plot.valueTicks = ticksFor(plot.low, plot.high, 4);
     plot.valueLabels = labelsFor(plot.valueTicks);
     plot.timeTicks = timeTicksFor(plot.from, plot.to, 5);

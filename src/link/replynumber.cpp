@@ -83,6 +83,13 @@ constexpr qsizetype MaxDigits = 800;
 constexpr qint64 ExponentCap = 1'000'000'000'000'000;
 constexpr qint64 ResultCap = 100'000; // far past the double range either way
 
+// Whole numbers of up to 15 digits and powers of ten up to 10^22 are exact in a double.
+constexpr qsizetype ExactDigits = 15;
+constexpr qint64 ExactPower = 22;
+constexpr std::array<double, ExactPower + 1> PowersOfTen{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 double readDecimal(Cursor &in)
 {
     bool negative = false;
@@ -143,6 +150,17 @@ double readDecimal(Cursor &in)
         --scale;
     }
     const qint64 total = qBound(-ResultCap, scale + exponent, ResultCap);
+    // The usual reply, a few digits and a point: the digits are a whole number a double holds
+    // exactly, and so is the power of ten, so one product or quotient is the correctly rounded
+    // value, as strtod gives it, at a fraction of its cost.
+    if (qsizetype(digits.size()) <= ExactDigits && total >= -ExactPower && total <= ExactPower) {
+        qint64 whole = 0;
+        for (const char d : digits)
+            whole = whole * 10 + (d - '0');
+        const double power = PowersOfTen[size_t(total < 0 ? -total : total)];
+        const double magnitude = total < 0 ? double(whole) / power : double(whole) * power;
+        return negative ? -magnitude : magnitude;
+    }
     std::array<char, 32> tail{};
     tail[0] = 'E';
     const auto [end, ec] = std::to_chars(tail.data() + 1, tail.data() + tail.size() - 1, total);
@@ -155,10 +173,42 @@ double readDecimal(Cursor &in)
     return negative ? -magnitude : magnitude;
 }
 
+// The usual reply read the short way: an optional '-', then nothing but up to 15 digits and
+// at most one point, at least one of them a digit. Otherwise nothing: the long way reads it.
+std::optional<double> readPlain(QStringView text)
+{
+    qsizetype i = 0;
+    const bool negative = !text.isEmpty() && text[0] == u'-';
+    i += negative;
+    qint64 whole = 0;
+    int digits = 0;
+    int fraction = -1; // digits after the point, once there is one
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'.' && fraction < 0) {
+            fraction = 0;
+        } else if (c >= u'0' && c <= u'9' && digits < ExactDigits) {
+            whole = whole * 10 + (c - u'0');
+            ++digits;
+            fraction += fraction >= 0;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0)
+        return std::nullopt;
+    if (whole == 0)
+        return 0.0; // "-0" too, as the long way reads it
+    const double magnitude = fraction > 0 ? double(whole) / PowersOfTen[size_t(fraction)] : double(whole);
+    return negative ? -magnitude : magnitude;
+}
+
 } // namespace
 
 double read(QStringView text)
 {
+    if (const std::optional<double> plain = readPlain(text))
+        return *plain;
     Cursor in(text);
     if (in.take(u'&')) {
         if (in.takeEither(u'H', u'h'))
@@ -190,6 +240,10 @@ QString format(float value)
     if (std::isinf(value))
         return value < 0 ? QStringLiteral("-inf") : QStringLiteral("inf");
 
+    // A whole value of up to seven digits, as a setting mostly is, is its digits.
+    if (std::fabs(value) < 1e7f && value == std::trunc(value))
+        return QString::number(qint64(value));
+
     // Seven significant digits, rounded once; the form follows the rounded exponent so
     // that, say, 9999999.5 becomes 1E+07 rather than "10000000".
     std::array<char, 32> buf{};
@@ -209,6 +263,7 @@ QString format(float value)
         digits.pop_back();
 
     QString out;
+    out.reserve(16);
     if (value < 0)
         out += QLatin1Char('-');
     if (exponent >= 7 || exponent < -5) {

@@ -3,6 +3,7 @@
 #include "history/recorder.h"
 #include "history/sessionhistory.h"
 #include "history/trendplot.h"
+#include "history/trendreadout.h"
 #include "support/csvreader.h"
 #ifdef Q_OS_LINUX
 #include "support/filesizelimit.h"
@@ -23,6 +24,9 @@
 
 using Feed = std::function<void(Trend &)>;
 Q_DECLARE_METATYPE(Feed)
+using Moves = std::function<void(TrendTimeline &)>;
+Q_DECLARE_METATYPE(Moves)
+Q_DECLARE_METATYPE(TrendPlot::View)
 
 namespace {
 
@@ -56,6 +60,14 @@ private slots:
     void trendDrawsWhatWasMeasured();
     void trendDrawsAFewPointsAColumn_data();
     void trendDrawsAFewPointsAColumn();
+    void trendShowsTheTimeChosen_data();
+    void trendShowsTheTimeChosen();
+    void trendFitsOrFixesItsAxis_data();
+    void trendFitsOrFixesItsAxis();
+    void trendAxisIsFixedOnlyToARange_data();
+    void trendAxisIsFixedOnlyToARange();
+    void trendReadsTheValueAtATime_data();
+    void trendReadsTheValueAtATime();
     void hostileTextComesBackFromCsv_data();
     void hostileTextComesBackFromCsv();
     void timesAreLocalIsoWithMilliseconds();
@@ -313,8 +325,9 @@ void TestHistory::trendDrawsWhatWasMeasured()
 
 void TestHistory::trendDrawsAFewPointsAColumn_data()
 {
-    QTest::addColumn<Feed>("feed"); // an hour of reports, one of them 1000
+    QTest::addColumn<Feed>("feed"); // an hour of reports, one of them 1000 half an hour in
     QTest::addColumn<int>("curve");
+    QTest::addColumn<qint64>("zoomedMs"); // the time shown around the 1000; 0: the whole hour
 
     // Gaps of 50 to 150 ms, sometimes a few alike in a row, values 0 to 9.9.
     const auto hour = [](Trend &t, Trend::Series s, int gapFrom, int gapTo) {
@@ -326,12 +339,15 @@ void TestHistory::trendDrawsAFewPointsAColumn_data()
             t.add(s, at, spike ? 1000 : double(rng() % 100) / 10);
         }
     };
-    QTest::newRow("readings at uneven times")
-        << Feed([=](Trend &t) { hour(t, Trend::ProcessValue1, 50, 150); }) << int(TrendPlot::ProcessValue1);
-    QTest::newRow("steady polling")
-        << Feed([=](Trend &t) { hour(t, Trend::ProcessValue2, 100, 100); }) << int(TrendPlot::ProcessValue2);
-    QTest::newRow("a setting changed at every report")
-        << Feed([=](Trend &t) { hour(t, Trend::Setpoint1, 50, 150); }) << int(TrendPlot::Setpoint1);
+    for (const qint64 zoomed : {qint64(0), qint64(10'000)}) {
+        const QByteArray in = zoomed ? ", zoomed to 10 s" : "";
+        QTest::newRow("readings at uneven times" + in)
+            << Feed([=](Trend &t) { hour(t, Trend::ProcessValue1, 50, 150); }) << int(TrendPlot::ProcessValue1) << zoomed;
+        QTest::newRow("steady polling" + in)
+            << Feed([=](Trend &t) { hour(t, Trend::ProcessValue2, 100, 100); }) << int(TrendPlot::ProcessValue2) << zoomed;
+        QTest::newRow("a setting changed at every report" + in)
+            << Feed([=](Trend &t) { hour(t, Trend::Setpoint1, 50, 150); }) << int(TrendPlot::Setpoint1) << zoomed;
+    }
 }
 
 // However many values an hour holds, what is drawn stays a few points a column of time (the
@@ -340,18 +356,208 @@ void TestHistory::trendDrawsAFewPointsAColumn()
 {
     QFETCH(Feed, feed);
     QFETCH(int, curve);
+    QFETCH(qint64, zoomedMs);
 
     Trend trend;
     feed(trend);
     const int shown = 600;
-    const TrendPlot plot = TrendPlot::of(trend, 3'600'000, shown, 120);
+    TrendPlot::View view;
+    view.range = {0, 3'600'000};
+    if (zoomedMs > 0)
+        view.range = {1'800'000 - zoomedMs / 2, 1'800'000 + zoomedMs / 2};
+    const TrendPlot plot = TrendPlot::of(trend, view, shown, 120);
+    QCOMPARE(plot.from, view.range.from);
     const TrendPlot::Lines &lines = plot.curves[size_t(curve)];
     qsizetype points = lines.marks.size();
     for (const QList<QPointF> &run : lines.runs)
         points += run.size();
     QVERIFY2(points > 0 && points <= 3 * shown, qPrintable(QString::number(points)));
+    double low = qInf();
+    for (qsizetype i = 0; i < trend.size(TrendPlot::SeriesOf[size_t(curve)]); ++i)
+        if (const Trend::Point p = trend.at(TrendPlot::SeriesOf[size_t(curve)], i); p.msecs >= view.range.from && p.msecs <= view.range.to)
+            low = std::min(low, p.value);
     QCOMPARE(plot.high > 1000, true);
-    QCOMPARE(plot.low < 0.1, true);
+    QCOMPARE_LE(plot.low, low);
+}
+
+void TestHistory::trendShowsTheTimeChosen_data()
+{
+    QTest::addColumn<Moves>("moves"); // over two hours kept, from 0 to 7,200 s
+    QTest::addColumn<qint64>("latest"); // kept up to then when asked what it shows
+    QTest::addColumn<qint64>("from");   // seconds
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<bool>("following");
+
+    using T = TrendTimeline;
+    constexpr qint64 Kept = 7'200'000;
+    const auto span = [](T::Span s) { return Moves([=](T &t) { t.setSpan(s); }); };
+    QTest::newRow("an hour, as it starts") << Moves([](T &) {}) << Kept << 3600LL << 7200LL << true;
+    QTest::newRow("a minute") << span(T::OneMinute) << Kept << 7140LL << 7200LL << true;
+    QTest::newRow("all kept") << span(T::AllKept) << Kept << 0LL << 7200LL << true;
+    QTest::newRow("all of 10 s kept: still a minute across") << span(T::AllKept) << 10'000LL << -50LL << 10LL << true;
+    QTest::newRow("paused, stands still while more is kept")
+        << Moves([](T &t) { t.pause(0, Kept); }) << Kept + 60'000 << 3600LL << 7200LL << false;
+    QTest::newRow("following again: at the latest")
+        << Moves([](T &t) { t.pause(0, Kept), t.follow(); }) << Kept + 60'000 << 3660LL << 7260LL << true;
+    QTest::newRow("a span chosen while paused follows")
+        << Moves([](T &t) { t.pause(0, Kept), t.setSpan(T::OneMinute); }) << Kept << 7140LL << 7200LL << true;
+    QTest::newRow("scrolled back a minute: paused")
+        << Moves([](T &t) { t.scroll(-60'000, 0, Kept); }) << Kept + 60'000 << 3540LL << 7140LL << false;
+    QTest::newRow("scrolled past the oldest: at the oldest")
+        << Moves([](T &t) { t.scroll(-100 * Kept, 0, Kept); }) << Kept << 0LL << 3600LL << false;
+    QTest::newRow("zoomed in around the middle")
+        << Moves([](T &t) { t.zoom(0.5, 5'400'000, 0, Kept); }) << Kept << 4500LL << 6300LL << false;
+    QTest::newRow("zoomed in no further than five seconds")
+        << Moves([](T &t) { t.setSpan(T::OneMinute), t.zoom(1e-6, Kept - 36'000, 0, Kept); }) << Kept << 7162LL << 7167LL << false;
+    QTest::newRow("zoomed out no wider than what is kept")
+        << Moves([](T &t) { t.setSpan(T::OneMinute), t.zoom(1000, Kept - 30'000, 0, Kept); }) << Kept << 0LL << 7200LL << false;
+    QTest::newRow("zoomed to 10 s, scrolled along")
+        << Moves([](T &t) { t.setSpan(T::OneMinute), t.zoom(10.0 / 60, Kept, 0, Kept), t.scroll(-5'000, 0, Kept); })
+        << Kept << 7185LL << 7195LL << false;
+    QTest::newRow("a time before what is shown is scrolled in")
+        << Moves([](T &t) { t.reveal(1'000'000, 0, Kept); }) << Kept << 1000LL << 4600LL << false;
+}
+
+// The span chosen, following or paused, scrolled and zoomed: what the trend shows, in seconds.
+void TestHistory::trendShowsTheTimeChosen()
+{
+    QFETCH(Moves, moves);
+    QFETCH(qint64, latest);
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(bool, following);
+
+    TrendTimeline timeline;
+    moves(timeline);
+    const TrendTimeline::Range r = timeline.range(0, latest);
+    QCOMPARE(QPair(r.from, r.to), QPair(from * 1000, to * 1000));
+    QCOMPARE(timeline.following(), following);
+}
+
+void TestHistory::trendFitsOrFixesItsAxis_data()
+{
+    QTest::addColumn<TrendPlot::View>("view"); // of a trend with PV01 from 0 to 10, PV02 at 1000
+    QTest::addColumn<double>("low");           // the axis' ends, or NaN for any
+    QTest::addColumn<double>("high");
+    QTest::addColumn<int>("clipped"); // points of PV01 drawn at an edge
+
+    const TrendTimeline::Range all{0, 60'000};
+    const auto hidden = [](std::initializer_list<int> curves) {
+        TrendPlot::Hidden h{};
+        for (const int c : curves)
+            h[size_t(c)] = true;
+        return h;
+    };
+    using View = TrendPlot::View;
+    QTest::newRow("fitted to every series") << View{all, {}, {}} << -50.0 << 1050.0 << 0;
+    QTest::newRow("fitted to what is shown, PV02 hidden")
+        << View{all, hidden({TrendPlot::ProcessValue2}), {}} << -0.5 << 10.5 << 0;
+    QTest::newRow("fitted to the time shown, the last 10 s")
+        << View{{50'000, 60'000}, hidden({TrendPlot::ProcessValue2}), {}} << 8.95 << 10.05 << 0;
+    QTest::newRow("all hidden: a placeholder range")
+        << View{all, hidden({0, 1, 2, 3}), {}} << -5.0 << 105.0 << 0;
+    QTest::newRow("fixed around all: nothing clipped") << View{all, {}, {true, -20, 2000}} << -20.0 << 2000.0 << 0;
+    QTest::newRow("fixed, PV01 below it at the start")
+        << View{all, {}, {true, 3, 2000}} << 3.0 << 2000.0 << 3;
+    QTest::newRow("fixed, PV01 above it at the end, and PV02")
+        << View{all, {}, {true, -1, 8.5}} << -1.0 << 8.5 << 2;
+}
+
+// The value axis fits the series shown in the time shown, or is fixed, values beyond it
+// drawn at its edge.
+void TestHistory::trendFitsOrFixesItsAxis()
+{
+    QFETCH(TrendPlot::View, view);
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(int, clipped);
+
+    Trend trend;
+    for (int s = 0; s <= 10; ++s) // a reading every 6 s, steady
+        trend.add(Trend::ProcessValue1, s * 6'000, s);
+    trend.add(Trend::ProcessValue2, 30'000, 1000);
+    const TrendPlot plot = TrendPlot::of(trend, view, 600, 0);
+    QCOMPARE(plot.low, low);
+    QCOMPARE(plot.high, high);
+    QVERIFY(plot.hidden == view.hidden);
+    QCOMPARE(plot.curves[TrendPlot::ProcessValue1].clipped.size(), clipped);
+    for (int c = 0; c < TrendPlot::CurveCount; ++c) {
+        const TrendPlot::Lines &lines = plot.curves[size_t(c)];
+        if (view.hidden[size_t(c)])
+            QVERIFY(lines.runs.isEmpty() && lines.marks.isEmpty());
+        for (const QList<QPointF> &run : lines.runs + QList<QList<QPointF>>{lines.marks})
+            for (const QPointF &p : run)
+                QVERIFY2(p.y() >= plot.low && p.y() <= plot.high, qPrintable(QString::number(p.y())));
+    }
+}
+
+void TestHistory::trendAxisIsFixedOnlyToARange_data()
+{
+    QTest::addColumn<QString>("low");
+    QTest::addColumn<QString>("high");
+    QTest::addColumn<QString>("refusal"); // empty: taken
+    const QString numbers = u"The lowest and the highest value must both be numbers."_s;
+    const QString below = u"The lowest value must be below the highest."_s;
+    QTest::newRow("0 to 100") << u"0"_s << u"100"_s << QString();
+    QTest::newRow("blanks, a sign and an exponent") << u" -1.5 "_s << u"2e3"_s << QString();
+    QTest::newRow("empty") << QString() << u"100"_s << numbers;
+    QTest::newRow("a word") << u"0"_s << u"high"_s << numbers;
+    QTest::newRow("infinite") << u"0"_s << u"inf"_s << numbers;
+    QTest::newRow("equal") << u"5"_s << u"5"_s << below;
+}
+
+void TestHistory::trendAxisIsFixedOnlyToARange()
+{
+    QFETCH(QString, low);
+    QFETCH(QString, high);
+    QFETCH(QString, refusal);
+    QString why = u"unset"_s;
+    const std::optional<TrendAxis> axis = TrendAxis::fixedFrom(low, high, &why);
+    QCOMPARE(why, refusal);
+    QCOMPARE(axis.has_value(), refusal.isEmpty());
+    if (axis)
+        QVERIFY(axis->fixed && axis->low == low.toDouble() && axis->high == high.toDouble());
+}
+
+void TestHistory::trendReadsTheValueAtATime_data()
+{
+    QTest::addColumn<qint64>("at"); // in a trend of PV01 10 at 10 s, 20 at 20 s, 30 at 50 s,
+                                    // and SV11 5 at 15 s, 7 at 40 s
+    QTest::addColumn<QString>("readout");
+    QTest::addColumn<qint64>("next"); // the next report's time, -1 for none
+    QTest::addColumn<qint64>("previous");
+
+    QTest::newRow("before the first value") << 0LL << u"PV01 10, SV11 -"_s << 10'000LL << -1LL;
+    QTest::newRow("just after the first setting") << 15'001LL << u"PV01 20, SV11 5"_s << 20'000LL << 15'000LL;
+    QTest::newRow("exactly between two readings: the earlier") << 15'000LL << u"PV01 10, SV11 5"_s << 20'000LL << 10'000LL;
+    QTest::newRow("in a gap, nearer the later") << 36'000LL << u"PV01 30, SV11 5"_s << 40'000LL << 20'000LL;
+    QTest::newRow("in a gap, nearer the earlier") << 30'000LL << u"PV01 20, SV11 5"_s << 40'000LL << 20'000LL;
+    QTest::newRow("a setting in force since its last report") << 41'000LL << u"PV01 30, SV11 7"_s << 50'000LL << 40'000LL;
+    QTest::newRow("after the last value") << 90'000LL << u"PV01 30, SV11 7"_s << -1LL << 50'000LL;
+}
+
+// Under the cursor: a process value's nearest reading, the setting in force; the arrow keys
+// step from report to report of the shown series.
+void TestHistory::trendReadsTheValueAtATime()
+{
+    QFETCH(qint64, at);
+    QFETCH(QString, readout);
+    QFETCH(qint64, next);
+    QFETCH(qint64, previous);
+
+    Trend trend;
+    trend.add(Trend::ProcessValue1, 10'000, 10);
+    trend.add(Trend::ProcessValue1, 20'000, 20);
+    trend.add(Trend::ProcessValue1, 50'000, 30);
+    trend.add(Trend::Setpoint1, 15'000, 5);
+    trend.add(Trend::Setpoint1, 40'000, 7);
+    const TrendPlot::Hidden hidden{false, true, false, true};
+    const QStringList lines = TrendReadout::of(trend, at, hidden).lines(hidden);
+    QCOMPARE(lines.first(), QDateTime::fromMSecsSinceEpoch(at).toString(u"HH:mm:ss.zzz"_s));
+    QCOMPARE(lines.sliced(1).join(u", "), readout);
+    const TrendTimeline::Range all{0, 90'000};
+    QCOMPARE(TrendReadout::step(trend, at, true, hidden, all).value_or(-1), next);
+    QCOMPARE(TrendReadout::step(trend, at, false, hidden, all).value_or(-1), previous);
 }
 
 void TestHistory::hostileTextComesBackFromCsv_data()

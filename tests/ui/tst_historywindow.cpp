@@ -6,16 +6,61 @@
 #include "ui/historywindow.h"
 #include "ui/layout.h"
 #include "ui/showthrottle.h"
+#include "ui/trendview.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QImage>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
+
+// A history window on two hours of PV01 read every second (the second's number modulo 50)
+// and SV11 reported every ten minutes (ten times the ten minutes), from 12:00 local time.
+struct TrendFixture {
+    const qint64 start = QDateTime(QDate(2026, 12, 7), QTime(12, 0)).toMSecsSinceEpoch();
+    qint64 now = start;
+    SessionHistory history{SessionHistory::Limits{}, [this] { return now; }};
+    HistoryWindow window{history, u"PWM Panel"_s};
+
+    TrendFixture()
+    {
+        feed(0, 7200);
+        window.show();
+        window.activateWindow();
+    }
+    void feed(int from, int to)
+    {
+        for (int s = from; s <= to; ++s) {
+            now = start + s * 1000LL;
+            history.lineReceived("PV01=" + QByteArray::number(s % 50), false);
+            if (s % 600 == 0)
+                history.lineReceived("SV11=" + QByteArray::number(s / 60), false);
+            history.receiveDone();
+        }
+        window.showPending();
+    }
+    TrendView *trend() const { return window.trend(); }
+    // The time shown, in seconds from the start.
+    QPair<qint64, qint64> shown() const
+    {
+        return {(trend()->plot().from - start) / 1000, (trend()->plot().to - start) / 1000};
+    }
+    void click(const char *button) { window.findChild<QPushButton *>(QLatin1String(button))->click(); }
+    void wheel(QPoint at, int angle)
+    {
+        QWheelEvent event(at, trend()->mapToGlobal(at), {}, {0, angle}, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(trend(), &event);
+    }
+};
+using TrendMoves = std::function<void(TrendFixture &)>;
 
 // The panel on the fake board with its history, as the program wires them.
 struct HistoryFixture : PanelFixture {
@@ -41,6 +86,8 @@ struct HistoryFixture : PanelFixture {
 
 } // namespace
 
+Q_DECLARE_METATYPE(TrendMoves)
+
 class TestHistoryWindow : public QObject
 {
     Q_OBJECT
@@ -56,6 +103,9 @@ private slots:
     void keepsTheRowsBeingReadInPlace();
     void copiesTheSelectedRows();
     void throttleShowsALoneChangeAtOnce();
+    void trendShowsWhatTheUserChose_data();
+    void trendShowsWhatTheUserChose();
+    void trendIsSavedAndCopiedAsShown();
 };
 
 void TestHistoryWindow::placedBesideThePanel_data()
@@ -248,6 +298,124 @@ void TestHistoryWindow::throttleShowsALoneChangeAtOnce()
     QTRY_COMPARE(shown, 3);
     throttle.request(1); // the flood is over
     QVERIFY(!throttle.coalescing());
+}
+
+void TestHistoryWindow::trendShowsWhatTheUserChose_data()
+{
+    QTest::addColumn<TrendMoves>("moves");
+    QTest::addColumn<qint64>("from"); // seconds from the start
+    QTest::addColumn<qint64>("to");
+    QTest::addColumn<QString>("state");
+    QTest::addColumn<QString>("readout"); // the trend's accessible description
+
+    const auto span = [](int index) {
+        return TrendMoves([=](TrendFixture &f) { f.window.findChild<QComboBox *>(u"trendSpan"_s)->setCurrentIndex(index); });
+    };
+    const auto key = [](Qt::Key k, int times = 1) {
+        return TrendMoves([=](TrendFixture &f) {
+            for (int i = 0; i < times; ++i)
+                QTest::keyClick(f.trend(), k);
+        });
+    };
+    QTest::newRow("as it opens: the last hour, following") << TrendMoves([](TrendFixture &) {}) << 3600LL << 7200LL
+                                                           << u"Following"_s << QString();
+    QTest::newRow("a minute") << span(0) << 7140LL << 7200LL << u"Following"_s << QString();
+    QTest::newRow("all kept") << span(3) << 0LL << 7200LL << u"Following"_s << QString();
+    QTest::newRow("paused: stands still while lines are kept")
+        << TrendMoves([](TrendFixture &f) {
+               f.click("trendFollow");
+               const int rows = f.window.model()->rowCount();
+               const int bar = f.window.findChild<QScrollBar *>(u"trendTime"_s)->maximum();
+               f.feed(7201, 7260);
+               QCOMPARE(f.window.model()->rowCount(), rows + 60);
+               QTRY_COMPARE(f.window.findChild<QScrollBar *>(u"trendTime"_s)->maximum(), bar + 600);
+           })
+        << 3600LL << 7200LL << u"Paused: 13:00:00 to 14:00:00"_s << QString();
+    QTest::newRow("following again at the latest")
+        << TrendMoves([](TrendFixture &f) { f.click("trendFollow"), f.feed(7201, 7260), f.click("trendFollow"); })
+        << 3660LL << 7260LL << u"Following"_s << QString();
+    QTest::newRow("a wheel step at the left edge zooms in around it")
+        << TrendMoves([](TrendFixture &f) { f.wheel(f.trend()->plotArea().topLeft() + QPoint(0, 10), 120); })
+        << 3600LL << 6480LL << u"Paused: 13:00:00 to 13:48:00"_s << QString();
+    QTest::newRow("End follows again")
+        << TrendMoves([&](TrendFixture &f) { f.wheel(f.trend()->plotArea().center(), 120), QTest::keyClick(f.trend(), Qt::Key_End); })
+        << 3600LL << 7200LL << u"Following"_s << QString();
+    QTest::newRow("a click at the plot's left edge, zoomed in around it with +")
+        << TrendMoves([](TrendFixture &f) {
+               QTest::mouseClick(f.trend(), Qt::LeftButton, {}, f.trend()->plotArea().topLeft() + QPoint(0, 10));
+               QTest::keyClick(f.trend(), Qt::Key_Plus);
+           })
+        << 3600LL << 5400LL << u"Paused: 13:00:00 to 13:30:00"_s << u"13:00:00.000, PV01 0, PV02 -, SV11 60, SV21 -"_s;
+    QTest::newRow("the arrow keys: the latest report") << key(Qt::Key_Left) << 3600LL << 7200LL << u"Following"_s
+                                                       << u"14:00:00.000, PV01 0, PV02 -, SV11 120, SV21 -"_s;
+    QTest::newRow("the arrow keys: the report before") << key(Qt::Key_Left, 2) << 3600LL << 7200LL << u"Following"_s
+                                                       << u"13:59:59.000, PV01 49, PV02 -, SV11 110, SV21 -"_s;
+    QTest::newRow("the arrow keys, zoomed to a minute: past its left edge the view follows")
+        << TrendMoves([](TrendFixture &f) {
+               f.window.findChild<QComboBox *>(u"trendSpan"_s)->setCurrentIndex(0);
+               for (int i = 0; i < 62; ++i)
+                   QTest::keyClick(f.trend(), Qt::Key_Left);
+           })
+        << 7139LL << 7199LL << u"Paused: 13:58:59 to 13:59:59"_s << u"13:58:59.000, PV01 39, PV02 -, SV11 110, SV21 -"_s;
+    QTest::newRow("a series hidden from the legend")
+        << TrendMoves([](TrendFixture &f) {
+               QTest::mouseClick(f.trend(), Qt::LeftButton, {}, f.trend()->legendEntry(TrendPlot::ProcessValue1).center());
+               QVERIFY(f.trend()->plot().hidden[TrendPlot::ProcessValue1]);
+               QVERIFY(f.trend()->plot().curves[TrendPlot::ProcessValue1].runs.isEmpty());
+               QCOMPARE(f.trend()->plot().high, 123.5); // fitted to SV11: 50, held from before, to 120
+               QTest::keyClick(f.trend(), Qt::Key_Left);
+           })
+        << 3600LL << 7200LL << u"Following"_s << u"14:00:00.000, PV02 -, SV11 120, SV21 -"_s;
+}
+
+// The span, pause and follow, a wheel step, the keys and the legend, as the trend then shows.
+void TestHistoryWindow::trendShowsWhatTheUserChose()
+{
+    QFETCH(TrendMoves, moves);
+    QFETCH(qint64, from);
+    QFETCH(qint64, to);
+    QFETCH(QString, state);
+    QFETCH(QString, readout);
+
+    TrendFixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    moves(f);
+    QCOMPARE(f.shown(), QPair(from, to));
+    QCOMPARE(f.window.findChild<QLabel *>(u"trendState"_s)->text(), state);
+    QCOMPARE(f.window.findChild<QPushButton *>(u"trendFollow"_s)->text(),
+             state == u"Following"_s ? u"&Pause"_s : u"&Follow"_s);
+    QCOMPARE(f.trend()->accessibleDescription(), readout);
+}
+
+// Save image... writes the trend as drawn at the screen's pixel density; Copy in the trend
+// copies the same picture.
+void TestHistoryWindow::trendIsSavedAndCopiedAsShown()
+{
+    TrendFixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(&f.window));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"trend.png"_s);
+    QVERIFY(f.window.saveImage(path));
+    const QImage saved(path);
+    QCOMPARE(saved.size(), f.trend()->size() * f.trend()->devicePixelRatio());
+    // PV01's line is there in its colour, across the plot.
+    const QRect plot = f.trend()->plotArea();
+    int columns = 0;
+    for (int x = plot.left() + 2; x < plot.right() - 2; x += 10) {
+        bool drawn = false;
+        for (int y = plot.top(); y <= plot.bottom() && !drawn; ++y)
+            drawn = saved.pixelColor(QPoint(x, y) * f.trend()->devicePixelRatio()) == QColor(0x1f, 0x77, 0xb4);
+        columns += drawn;
+    }
+    QVERIFY2(columns > plot.width() / 10 - 4, qPrintable(QString::number(columns)));
+
+    f.trend()->setFocus();
+    QTRY_VERIFY(f.trend()->hasFocus());
+    QApplication::clipboard()->clear();
+    QTest::keyClick(f.trend(), Qt::Key_C, Qt::ControlModifier);
+    QImage copied = QApplication::clipboard()->image().convertToFormat(saved.format());
+    copied.setDevicePixelRatio(1); // as a file has it
+    QCOMPARE(copied, saved);
 }
 
 QTEST_MAIN(TestHistoryWindow)

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -523,6 +524,10 @@ void TestPortCheck::realRunOverAPtyLink()
         f.close();
         QVERIFY(::chown(QFile::encodeName(lockPath).constData(), lockOwner, 0) == 0);
     }
+    const auto removeLock = qScopeGuard([&] { // the row's own, also when a check fails
+        if (!lock.isEmpty())
+            QFile::remove(lockPath);
+    });
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (args.value(0).startsWith(u"SUDO_UID="_s))
@@ -538,7 +543,6 @@ void TestPortCheck::realRunOverAPtyLink()
     if (fd >= 0)
         ::close(fd);
     const bool lockKept = QFile::exists(lockPath);
-    QFile::remove(lockPath);
     sleeper.kill();
     sleeper.waitForFinished(3000);
 

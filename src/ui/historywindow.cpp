@@ -96,7 +96,7 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     connect(copyImageKey, &QShortcut::activated, this, &HistoryWindow::copyImage);
     // Copy copies what was looked at last: the trend's picture or the table's rows.
     m_lastView = m_table;
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) {
         if (now == m_trend || now == m_table)
             m_lastView = now;
     });
@@ -129,6 +129,12 @@ HistoryWindow::HistoryWindow(SessionHistory &history, const QString &caption, QW
     updateCount();
     refreshTrend();
     m_trendDrawn.invalidate(); // what comes before the window is shown, shown at once
+}
+
+// The focus moves while the widgets below go: by then there is no window to watch it for.
+HistoryWindow::~HistoryWindow()
+{
+    disconnect(m_focusWatch);
 }
 
 QRect HistoryWindow::placeBeside(const QRect &panel, const QRect &screen, QSize wanted, QSize minimum)

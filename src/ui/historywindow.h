@@ -38,6 +38,7 @@ public:
     static constexpr int TrendMarkersUpTo = 120; // measured values are marked while this few
 
     explicit HistoryWindow(SessionHistory &history, const QString &caption, QWidget *parent = nullptr);
+    ~HistoryWindow() override;
 
     // Shows and raises the window, the first time placed beside `panel` without covering it.
     void showBeside(const QWidget *panel);
@@ -108,6 +109,7 @@ private:
     QLabel *m_axisRefusal = nullptr;
     QScrollBar *m_timeBar = nullptr;
     QWidget *m_lastView = nullptr; // the trend or the table, whichever had the focus last
+    QMetaObject::Connection m_focusWatch;
     TrendTimeline m_timeline;
     TrendPlot::Hidden m_hidden{};
     TrendAxis m_axis;

@@ -13,11 +13,9 @@
 #include <memory>
 
 #ifdef Q_OS_LINUX
-#include <QSocketNotifier>
+#include "shell/signalnotice.h"
 
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -45,30 +43,6 @@ QStringList argumentsOf(int argc, char *argv[])
 }
 #endif
 
-#ifdef Q_OS_LINUX
-int g_quitPipe[2] = {-1, -1};
-
-extern "C" void onQuitSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const ssize_t r = ::write(g_quitPipe[1], &c, 1);
-}
-
-// Ended by a signal (kill, Ctrl+C, its terminal closing), the panel goes as it does after the
-// close question's Yes, so that the share's link to its pseudo-terminal goes with it.
-void quitOnSignals()
-{
-    if (::pipe2(g_quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto *notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, &QCoreApplication::quit);
-    struct sigaction sa {};
-    sa.sa_handler = onQuitSignal;
-    sigemptyset(&sa.sa_mask);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
-}
-#endif
 
 } // namespace
 
@@ -125,8 +99,11 @@ int main(int argc, char *argv[])
         bool shared = line.sharePort < 0 || share.listen(quint16(line.sharePort), &error);
 #ifdef Q_OS_LINUX
         shared = shared && (line.sharePty.isEmpty() || share.openPty(line.sharePty, &error));
+        // Ended by a signal (kill, Ctrl+C, its terminal closing), the panel goes as it does
+        // after the close question's Yes, so that the link to its pseudo-terminal goes too.
         if (!line.sharePty.isEmpty())
-            quitOnSignals();
+            QObject::connect(new SignalNotice({SIGINT, SIGTERM, SIGHUP}, qApp), &SignalNotice::caught, qApp,
+                             &QCoreApplication::quit);
 #endif
         if (!shared) {
             const QString message = QStringLiteral("cannot share the board: ") + error;

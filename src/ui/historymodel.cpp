@@ -59,11 +59,6 @@ int HistoryModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QString HistoryModel::visibleText(QByteArrayView bytes)
-{
-    return EightBitText::visible(bytes);
-}
-
 QVariant HistoryModel::data(const QModelIndex &index, int role) const
 {
     const qsizetype at = index.isValid() ? ringIndex(index.row()) : -1;
@@ -79,7 +74,7 @@ QVariant HistoryModel::data(const QModelIndex &index, int role) const
             if (e.client != 0)
                 return QString::fromLatin1(CsvFormat::direction(e));
             return sent ? tr("sent") : e.cut ? tr("received (cut)") : tr("received");
-        case TextColumn: return visibleText(e.text);
+        case TextColumn: return EightBitText::visible(e.text);
         }
         break;
     case Qt::ToolTipRole:

@@ -28,9 +28,6 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    // The text as the table shows it.
-    static QString visibleText(QByteArrayView bytes);
-
 private:
     const HistoryRing &m_ring;
     quint64 m_first = 0; // running number of row 0

@@ -16,10 +16,10 @@
 #include "winports.h"
 #else
 #include "link/serialnode.h"
+#include "shell/signalnotice.h"
 #include "portchecksystem.h"
 
 #include <QSerialPortInfo>
-#include <QSocketNotifier>
 
 #include <cerrno>
 #include <csignal>
@@ -80,15 +80,6 @@ NodeProbe probeNode(const QString &device)
     return {type.readAll().trimmed() != "0", error};
 }
 
-// SIGINT and SIGTERM while --find asks: written to a pipe, read in the event loop, so that
-// the port is closed as after any answer.
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int signal)
-{
-    const char c = char(signal);
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
-}
 #endif
 
 PortSources systemSources(const QString &dir)
@@ -216,24 +207,14 @@ int run(const QCoreApplication &app)
         for (const BoardFinder::Port &p : ports)
             width = std::max(width, p.label.size());
 #ifndef Q_OS_WIN
+        // SIGINT and SIGTERM while it asks: the port is closed as after any answer.
         int caught = 0;
-        std::optional<QSocketNotifier> notifier;
-        if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-            notifier.emplace(signalPipe[0], QSocketNotifier::Read);
-            QObject::connect(&*notifier, &QSocketNotifier::activated, [&] {
-                char c = 0;
-                if (::read(signalPipe[0], &c, 1) == 1 && caught == 0)
-                    caught = c;
-                finder.interrupt();
-            });
-            struct sigaction action {
-            };
-            action.sa_handler = onSignal;
-            action.sa_flags = SA_RESTART;
-            sigemptyset(&action.sa_mask);
-            ::sigaction(SIGINT, &action, nullptr);
-            ::sigaction(SIGTERM, &action, nullptr);
-        }
+        SignalNotice interrupts({SIGINT, SIGTERM});
+        QObject::connect(&interrupts, &SignalNotice::caught, [&](int number) {
+            if (caught == 0)
+                caught = number;
+            finder.interrupt();
+        });
         const QList<PortEntry> entries = listPorts(sources, true);
         const PortCheckSystem system = currentPortCheckSystem();
 #endif

@@ -99,11 +99,12 @@ int main(int argc, char *argv[])
         bool shared = line.sharePort < 0 || share.listen(quint16(line.sharePort), &error);
 #ifdef Q_OS_LINUX
         shared = shared && (line.sharePty.isEmpty() || share.openPty(line.sharePty, &error));
-        // Ended by a signal (kill, Ctrl+C, its terminal closing), the panel goes as it does
-        // after the close question's Yes, so that the link to its pseudo-terminal goes too.
+        // Ended by a signal (kill, Ctrl+C, its terminal closing), the panel ends without the
+        // close question, which no one is there to answer, and the link to its pseudo-terminal
+        // goes with it. The exit status is the shell's for a signal, 128 + its number.
         if (!line.sharePty.isEmpty())
             QObject::connect(new SignalNotice({SIGINT, SIGTERM, SIGHUP}, qApp), &SignalNotice::caught, qApp,
-                             &QCoreApplication::quit);
+                             [](int number) { QCoreApplication::exit(128 + number); });
 #endif
         if (!shared) {
             const QString message = QStringLiteral("cannot share the board: ") + error;

@@ -323,8 +323,11 @@ void TestFaults::refusedSaveKeepsTheOldFile()
 void TestFaults::recordingFromTheCommandLine_data()
 {
     QTest::addColumn<QString>("file"); // empty: a new file in the panel's folder
-    QTest::newRow("every line, also when the panel is killed") << QString();
-    QTest::newRow("a full disk, said once") << u"/dev/full"_s;
+    QTest::addColumn<bool>("sharedOnPty"); // then ended by SIGTERM, which it answers itself
+    QTest::newRow("every line, also when the panel is killed") << QString() << false;
+    QTest::newRow("a full disk, said once") << u"/dev/full"_s << false;
+    QTest::newRow("shared on a pseudo-terminal, ended by SIGTERM: its link goes")
+        << QString() << true;
 }
 
 // The program itself with --record: the board is found and read back either way; the file has
@@ -332,23 +335,29 @@ void TestFaults::recordingFromTheCommandLine_data()
 void TestFaults::recordingFromTheCommandLine()
 {
     QFETCH(QString, file);
+    QFETCH(bool, sharedOnPty);
     Bench bench;
     QVERIFY(bench.board->started());
     const QString program = bench.dir.filePath(u"pwmpanel"_s);
     QVERIFY(QFile::copy(qEnvironmentVariable("PWM_PANEL"), program));
     const QString record = file.isEmpty() ? bench.dir.filePath(u"run.csv"_s) : file;
 
+    const QString link = bench.dir.filePath(u"board"_s);
     QProcess panel;
-    panel.start(program, {u"--record"_s, record});
+    panel.start(program, QStringList{u"--record"_s, record} +
+                             (sharedOnPty ? QStringList{u"--share"_s, u"pty:"_s + link} : QStringList{}));
     QVERIFY(panel.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(bench.board->commands().contains(u"SV21?"_s), 10000);
     if (file.isEmpty()) {
         QTRY_VERIFY_WITH_TIMEOUT(fileBytes(record).contains(",received,SV21=0,"), 5000);
-        panel.kill();
+        sharedOnPty ? panel.terminate() : panel.kill();
     } else {
         panel.terminate();
     }
     QVERIFY(panel.waitForFinished(5000));
+    if (sharedOnPty)
+        QVERIFY(panel.exitStatus() == QProcess::NormalExit && panel.exitCode() == 143 && !QFileInfo::exists(link)
+                && !QFileInfo(link).isSymLink());
     const QList<QByteArray> said = panel.readAllStandardError().split('\n');
     const qsizetype reports = std::count_if(said.begin(), said.end(), [](const QByteArray &l) { return l.contains("Recording"); });
     if (file.isEmpty()) {
